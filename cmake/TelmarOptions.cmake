@@ -1,0 +1,22 @@
+# Warning flags, sanitizer and fuzzing switches, kept in one place.
+option(TELMAR_WERROR "Treat warnings as errors" OFF)
+set(TELMAR_SANITIZE "" CACHE STRING "Sanitizer build: empty, address (with undefined) or thread")
+option(TELMAR_FUZZ "Build libFuzzer targets (needs clang)" OFF)
+option(TELMAR_WITH_QT "Build the Qt backend of the browser dialog when Qt 6 is found" ON)
+option(TELMAR_BUILD_BENCH "Build the Google Benchmark programs" ON)
+
+set(TELMAR_WARNINGS -Wall -Wextra)
+if(TELMAR_WERROR)
+  list(APPEND TELMAR_WARNINGS -Werror)
+endif()
+add_compile_options(${TELMAR_WARNINGS})
+
+if(TELMAR_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(TELMAR_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT TELMAR_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "TELMAR_SANITIZE must be empty, address or thread")
+endif()

@@ -1,0 +1,32 @@
+# telmar_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LOCK <resource>] [LABELS <labels...>])
+#
+# Builds one GoogleTest program and registers its cases with CTest. Tests that start the
+# driver's worker or touch the process-shared segment must pass LOCK worker: the one-instance
+# rule and the shared-memory names are process-wide, so such tests never run in parallel.
+include(GoogleTest)
+function(telmar_add_test name)
+  cmake_parse_arguments(T "" "LOCK" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} telmar_test_support GTest::gtest_main GTest::gmock)
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  set(props "")
+  if(T_LOCK)
+    list(APPEND props RESOURCE_LOCK ${T_LOCK})
+  endif()
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120 ${props})
+endfunction()
+
+# telmar_add_benchmark(<name> SOURCES <files...> [LIBS <targets...>])
+function(telmar_add_benchmark name)
+  cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT TELMAR_BUILD_BENCH)
+    return()
+  endif()
+  add_executable(${name} ${B_SOURCES})
+  target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark)
+  set_target_properties(${name} PROPERTIES ENABLE_EXPORTS ON)
+  set_property(GLOBAL APPEND PROPERTY TELMAR_BENCHMARKS ${name})
+endfunction()

@@ -1,0 +1,15 @@
+// The [Macros] section of the option file.
+#pragma once
+
+#include <string>
+
+#include "config/macro_table.h"
+
+struct VpiRequest;
+
+// Fills table from the file of the request's instance number. 0, or 2 when the file cannot be
+// opened (table untouched).
+int LoadMacros(VpiRequest* request, MacroTable* table);
+// Adds a macro to the instance's table and appends it to the file. 0 added, 1 already defined,
+// 2 refused or the file could not be written.
+int AddMacro(const std::string& name, const std::string& value, VpiRequest* request);

@@ -1,0 +1,148 @@
+// A hash map from a 32-bit key to a small value, as the driver's gate maps use it: a fixed 17
+// buckets (the count never changes, however many gates are bound), a key going into bucket
+// (key >> 4) mod 17, the bucket array allocated at the first insertion, and entries allocated
+// 10 at a time and returned to a free list. Iteration order is bucket by bucket, newest first
+// within a bucket.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+template <typename Value>
+class GateMap {
+ public:
+  static constexpr uint32_t kBuckets = 17;
+  static constexpr size_t kBlockSize = 10;
+
+  GateMap() = default;
+  GateMap(const GateMap&) = delete;
+  GateMap& operator=(const GateMap&) = delete;
+  ~GateMap() { Free(); }
+
+  static uint32_t BucketOf(uint32_t key) { return (key >> 4) % kBuckets; }
+
+  // Null when the key is absent.
+  Value* Find(uint32_t key) {
+    if (!buckets_) return nullptr;
+    for (Entry* e = buckets_[BucketOf(key)]; e; e = e->next) {
+      if (e->key == key) return &e->value;
+    }
+    return nullptr;
+  }
+  bool Contains(uint32_t key) { return Find(key) != nullptr; }
+
+  // Inserts or overwrites. False only when memory could not be obtained.
+  bool Set(uint32_t key, const Value& value) {
+    if (Value* v = Find(key)) {
+      *v = value;
+      return true;
+    }
+    if (!buckets_) {
+      buckets_ = new (std::nothrow) Entry* [kBuckets] {};
+      if (!buckets_) return false;
+    }
+    Entry* e = NewEntry();
+    if (!e) return false;
+    e->key = key;
+    e->value = value;
+    uint32_t b = BucketOf(key);
+    e->next = buckets_[b];
+    buckets_[b] = e;
+    ++count_;
+    return true;
+  }
+
+  // True when the key was present.
+  bool Remove(uint32_t key) {
+    if (!buckets_) return false;
+    for (Entry** link = &buckets_[BucketOf(key)]; *link; link = &(*link)->next) {
+      Entry* e = *link;
+      if (e->key == key) {
+        *link = e->next;
+        e->next = free_;
+        free_ = e;
+        --count_;
+        return true;
+      }
+    }
+    return false;
+  }
+
+  size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
+
+  // Calls fn(key, value&) for every entry in the map's own order. fn must not change the map.
+  template <typename Fn>
+  void ForEach(Fn&& fn) {
+    if (!buckets_) return;
+    for (uint32_t b = 0; b < kBuckets; ++b) {
+      for (Entry* e = buckets_[b]; e; e = e->next) fn(e->key, e->value);
+    }
+  }
+
+  // Removes every entry; the entries go back to the free list, the blocks stay.
+  void RemoveAll() {
+    if (!buckets_) return;
+    for (uint32_t b = 0; b < kBuckets; ++b) {
+      while (Entry* e = buckets_[b]) {
+        buckets_[b] = e->next;
+        e->next = free_;
+        free_ = e;
+      }
+    }
+    count_ = 0;
+  }
+
+  // Releases the bucket array and every block.
+  void Free() {
+    delete[] buckets_;
+    buckets_ = nullptr;
+    while (Block* block = blocks_) {
+      blocks_ = block->next;
+      delete block;
+    }
+    free_ = nullptr;
+    count_ = 0;
+  }
+
+  // Introspection for tests.
+  bool HasBuckets() const { return buckets_ != nullptr; }
+  size_t BlockCount() const {
+    size_t n = 0;
+    for (Block* b = blocks_; b; b = b->next) ++n;
+    return n;
+  }
+
+ private:
+  struct Entry {
+    Entry* next;
+    uint32_t key;
+    Value value;
+  };
+  struct Block {
+    Block* next;
+    Entry entries[kBlockSize];
+  };
+
+  Entry* NewEntry() {
+    if (!free_) {
+      Block* block = new (std::nothrow) Block{};
+      if (!block) return nullptr;
+      block->next = blocks_;
+      blocks_ = block;
+      for (size_t i = kBlockSize; i-- > 0;) {
+        block->entries[i].next = free_;
+        free_ = &block->entries[i];
+      }
+    }
+    Entry* e = free_;
+    free_ = e->next;
+    return e;
+  }
+
+  Entry** buckets_ = nullptr;
+  Block* blocks_ = nullptr;
+  Entry* free_ = nullptr;
+  size_t count_ = 0;
+};

@@ -1,0 +1,4 @@
+// The driver module's own handle (what the network library's Init receives).
+#pragma once
+
+void* ModuleHandle();

@@ -1,0 +1,3 @@
+// PLACEHOLDER: replaced by the real backend.
+#include "platform/module.h"
+void* ModuleHandle() { return nullptr; }

@@ -1,0 +1,21 @@
+// Values that every process loading the driver shares (a small named shared-memory segment).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct ProcessShared {
+  // 0: no worker runs; else instanceNumber + 1 of the instance whose worker runs.
+  std::atomic<int32_t> threadRunning;
+  // Process id of the worker's owner; a dead owner counts as "no worker runs".
+  std::atomic<int32_t> threadOwner;
+  // 1: the host station is active and monitoring is on; 0: passive.
+  std::atomic<int32_t> stationActive;
+};
+
+// The segment of this process, mapped at first use; never null (falls back to a process-local
+// block with a level-32 log line when the segment cannot be mapped).
+ProcessShared* ProcessSharedData();
+// True when the process of that id is alive.
+bool ProcessAlive(int32_t pid);
+int32_t CurrentProcessId();

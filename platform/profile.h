@@ -1,0 +1,11 @@
+// Reading of initialisation (profile) files: "[Section]" headers followed by "key=value" lines.
+#pragma once
+
+#include <cstddef>
+
+// Copies the value of key in section into buffer (at most size - 1 characters and a NUL) and
+// returns the number of characters copied; a missing file, section or key gives `fallback`.
+size_t ProfileGetString(const char* section, const char* key, const char* fallback, char* buffer,
+                        size_t size, const char* path);
+// Integer value of key; a missing file, section, key or an empty value gives `fallback`.
+int ProfileGetInt(const char* section, const char* key, int fallback, const char* path);

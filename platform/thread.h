@@ -1,0 +1,13 @@
+// Threads and the last system error code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+using ThreadId = uint32_t;  // 0 is never a valid id
+
+// Starts fn(arg) on a new detached thread with at least stackSize bytes of stack (never less
+// than the platform's minimum). Returns false on failure; *id is set before fn starts running.
+bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, ThreadId* id);
+ThreadId CurrentThreadId();
+uint32_t LastSystemError();  // errno here
