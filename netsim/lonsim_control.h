@@ -1,0 +1,57 @@
+// Control of the simulated network, for tests and for the host simulator: the simulation clock,
+// network events as a device would cause them, injected failures and call counters.
+// Everything here is process-wide and thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/variant.h"
+
+#if defined(__GNUC__)
+#define LONSIM_API __attribute__((visibility("default")))
+#else
+#define LONSIM_API
+#endif
+
+namespace lonsim {
+
+// Clock. The manual clock (for tests) moves only through AdvanceClock, which runs the polls and
+// device behaviour that fall due and delivers their callbacks before it returns. The real-time
+// clock (the default; the demo) moves by itself on the library's thread.
+LONSIM_API void UseManualClock();
+LONSIM_API void UseRealTimeClock();
+LONSIM_API void AdvanceClock(int64_t milliseconds);
+LONSIM_API int64_t Now();  // milliseconds of simulation time
+
+// Network events. Paths are full object names with the open network's delimiter.
+// A change reported by the device: value in engineering units (scaled), as text, or raw bytes.
+LONSIM_API bool SetNVValue(const std::string& path, double engineeringValue);
+LONSIM_API bool SetNVText(const std::string& path, const std::string& text);
+LONSIM_API bool SetNVRaw(const std::string& path, const std::vector<uint8_t>& raw);
+LONSIM_API bool GetNVRaw(const std::string& path, std::vector<uint8_t>* raw);
+LONSIM_API bool GetNVValue(const std::string& path, double* engineeringValue);
+LONSIM_API bool PressServicePin(const std::string& devicePath);
+LONSIM_API bool SetDeviceAttached(const std::string& devicePath, bool attached);
+LONSIM_API int32_t DeviceHandle(const std::string& devicePath);  // -1 when unknown
+// Callbacks are delivered on the library's thread; this waits until every event raised so far
+// has been delivered (or dropped because notification is off). For tests.
+LONSIM_API void Drain();
+
+// Failure injection: the next `times` calls of CLns::<operation> (e.g. "PollNV", "Open",
+// "SetNVFormatType") fail with `result`.
+LONSIM_API void FailNext(const std::string& operation, int result = 1, int times = 1);
+LONSIM_API void ClearFailures();
+
+// Call counters per CLns operation, with the integer arguments of the last call (items and
+// texts left out; e.g. MonitorNV's last args are {on}, Browse's are {flags, depth}).
+LONSIM_API int CallCount(const std::string& operation);
+LONSIM_API std::vector<int64_t> LastArgs(const std::string& operation);
+LONSIM_API void ResetCounters();
+
+// Forgets counters, failures and injected changes and returns to the real-time clock; the next
+// CLns::Open loads its network afresh. For test fixtures.
+LONSIM_API void Reset();
+
+}  // namespace lonsim
