@@ -20,3 +20,11 @@ elseif(TELMAR_SANITIZE STREQUAL "thread")
 elseif(NOT TELMAR_SANITIZE STREQUAL "")
   message(FATAL_ERROR "TELMAR_SANITIZE must be empty, address or thread")
 endif()
+
+if(TELMAR_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "TELMAR_FUZZ needs clang (-DCMAKE_CXX_COMPILER=clang++)")
+  endif()
+  # Every library is instrumented for coverage; only the fuzz programs link the fuzzer's main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
