@@ -1,5 +1,120 @@
-// PLACEHOLDER
 #include "address/address_options.h"
-int SplitOptions(VpiRequest*, std::string&, std::string&) { return 0; }
-int GetOptions(const std::string&, int&, int&, VARTYPE&) { return 1; }
-int ParseMacro(VpiRequest*, std::string&, std::string&, std::string&) { return 1; }
+
+#include <cstring>
+
+#include "core/driver_instance.h"
+#include "core/host_api.h"
+
+namespace {
+
+constexpr const char* kBlanks = " \t\r\n\v\f";
+
+void TrimLeft(std::string& text) {
+  text.erase(0, text.find_first_not_of(kBlanks));
+}
+
+void TrimRight(std::string& text) {
+  size_t last = text.find_last_not_of(kBlanks);
+  text.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+struct MonitorOption {
+  char letter;
+  int monitorMode;
+  int boundOpt;  // 0: boundOpt stays as it is
+};
+constexpr MonitorOption kMonitorOptions[] = {
+    {'p', kMonitorPolling, 0}, {'b', kMonitorBinding, 1}, {'c', kMonitorBinding, 2},
+    {'i', kMonitorBinding, 3}, {'e', kMonitorBinding, 4}, {'a', kMonitorBinding, 5},
+};
+
+struct FormatOption {
+  char letter;
+  VARTYPE formatType;
+};
+constexpr FormatOption kFormatOptions[] = {
+    {'i', VT_I4}, {'r', VT_R4}, {'d', VT_BOOL}, {'w', VT_BSTR}, {'b', VT_ARRAY_UI1},
+};
+
+// The character right after the first occurrence of tag, '\0' at the end of the text; false when
+// tag does not occur.
+bool OptionLetter(const std::string& optionsPart, const char* tag, char* letter) {
+  size_t at = optionsPart.find(tag);
+  if (at == std::string::npos) return false;
+  size_t next = at + std::strlen(tag);
+  *letter = next < optionsPart.size() ? optionsPart[next] : '\0';
+  return true;
+}
+
+}  // namespace
+
+int SplitOptions(VpiRequest* request, std::string& lonPart, std::string& optionsPart) {
+  optionsPart.clear();
+  TrimLeft(lonPart);
+  TrimRight(lonPart);
+  size_t slash = lonPart.find('/');
+  if (slash == std::string::npos) return 0;
+  optionsPart = lonPart.substr(slash);
+  TrimLeft(optionsPart);
+  lonPart.erase(slash);
+  TrimRight(lonPart);
+  err(kLogTrace, "%s: SplitOptions lon = '%s', options = '%s'", request->instance->name.c_str(),
+      lonPart.c_str(), optionsPart.c_str());
+  return 1;
+}
+
+int GetOptions(const std::string& optionsPart, int& monitorMode, int& boundOpt,
+               VARTYPE& formatType) {
+  monitorMode = kMonitorNone;
+  formatType = VT_EMPTY;
+  char letter = 0;
+  if (OptionLetter(optionsPart, "/M:", &letter)) {
+    const MonitorOption* found = nullptr;
+    for (const MonitorOption& option : kMonitorOptions) {
+      if (option.letter == letter) found = &option;
+    }
+    if (!found) {
+      err(kLogError, "telMAR: GetOptions '%s' fail, wronge monitor options = '%c'",
+          optionsPart.c_str(), letter);
+      return 1;
+    }
+    monitorMode = found->monitorMode;
+    if (found->monitorMode == kMonitorBinding) boundOpt = found->boundOpt;
+  }
+  if (!OptionLetter(optionsPart, "/F:", &letter)) return 0;
+  for (const FormatOption& option : kFormatOptions) {
+    if (option.letter == letter) {
+      formatType = option.formatType;
+      return 0;
+    }
+  }
+  err(kLogError, "telMAR: GetOptions '%s' fail, wronge DS format options = '%c'",
+      optionsPart.c_str(), letter);
+  return 1;
+}
+
+int ParseMacro(VpiRequest* request, std::string& lonPart, std::string& macroName,
+               std::string& macroValue) {
+  DriverInstance* instance = request->instance;
+  macroName.clear();
+  macroValue.clear();
+  size_t at = lonPart.find(instance->delimiter);
+  if (at == std::string::npos || at == 0) {
+    err(kLogError, "%s: ParseMacro() fail, delimiter not found '%s'", instance->name.c_str(),
+        lonPart.c_str());
+    return 1;
+  }
+  // The LON part as the parser received it, for the not-found line.
+  const std::string received = lonPart;
+  macroName = lonPart.substr(0, at);
+  lonPart.erase(0, at);
+  if (!instance->macros.Lookup(macroName, &macroValue)) {
+    err(kLogError, "%s: ParseMacro() macro '%s' not found '%s'", instance->name.c_str(),
+        macroName.c_str(), received.c_str());
+    return 1;
+  }
+  lonPart.insert(0, macroValue);
+  err(kLogTrace, "%s: ParseMacro gas = '%s', mName = '%s', mVal = '%s'", instance->name.c_str(),
+      lonPart.c_str(), macroName.c_str(), macroValue.c_str());
+  return 0;
+}

@@ -1,7 +1,155 @@
-// PLACEHOLDER
 #include "address/address_parser.h"
-const SpecialGate specialGates[] = {{"", 0}, {"!ServicePin", 7}, {"!Browse", 1}, {nullptr, 0}};
-uint32_t SingleAddressParser(VpiRequest*) { return 1; }
-uint32_t BlockAddressParser(VpiRequest*) { return 1; }
-int FindSpecialGate(const char*) { return 0; }
-int ParseSpecialGate(VpiRequest*, int) { return 1; }
+
+#include <cstring>
+#include <string>
+
+#include "address/address_options.h"
+#include "address/node_binding.h"
+#include "address/nv_binding.h"
+#include "config/macros.h"
+#include "config/share_data.h"
+#include "core/driver_instance.h"
+#include "core/host_api.h"
+#include "lon/lns.h"
+
+const SpecialGate specialGates[] = {
+    {"", 0},
+    {"!ServicePin", 7},
+    {"!Browse", 1},
+    {nullptr, 0},
+};
+
+namespace {
+
+bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    unsigned char ca = static_cast<unsigned char>(*a);
+    unsigned char cb = static_cast<unsigned char>(*b);
+    if (ca >= 'A' && ca <= 'Z') ca = static_cast<unsigned char>(ca - 'A' + 'a');
+    if (cb >= 'A' && cb <= 'Z') cb = static_cast<unsigned char>(cb - 'A' + 'a');
+    if (ca != cb) return false;
+    if (ca == 0) return true;
+  }
+}
+
+// A text field of the shared block, never read past its last byte: the block is written by
+// other processes and need not hold a terminator.
+std::string SharedText(const char* field) {
+  return std::string(field, strnlen(field, 255));
+}
+
+// Takes over the macro that a browse command left in the shared block, once.
+void TakePendingMacro(VpiRequest* request) {
+  ShareData* share = request->instance->shareView;
+  if (!share) return;
+  if (share->pendingValue[0] != '\0') {
+    std::string value = SharedText(share->pendingValue);
+    std::string name = SharedText(share->pendingName);
+    AddMacro(name, value, request);  // a name already defined is no failure of the parse
+  }
+  share->pendingValue[0] = '\0';
+  share->pendingName[0] = '\0';
+}
+
+}  // namespace
+
+int FindSpecialGate(const char* address) {
+  if (!address) return 0;
+  for (int row = 1; specialGates[row].name; ++row) {
+    if (EqualsIgnoringAsciiCase(address, specialGates[row].name)) return row;
+  }
+  return 0;
+}
+
+int ParseSpecialGate(VpiRequest* request, int row) {
+  DriverInstance* instance = request->instance;
+  auto* params = static_cast<GateAddressParams*>(request->params);
+  uint32_t required = specialGates[row].requiredType;
+  if (required != 0 && required != params->gateType) {
+    err(kLogError, "%s: SingleAddressParser fail, wrong type (addr = '%s')", instance->name.c_str(),
+        params->address);
+    return 1;
+  }
+  params->bindingWord = kBindSpecial | (static_cast<uint32_t>(row & 0xFF) << 8);
+  err(kLogTrace, "%s: SingleAddressParser special gate '%s'", instance->name.c_str(),
+      params->address);
+  return 0;
+}
+
+uint32_t SingleAddressParser(VpiRequest* request) {
+  DriverInstance* instance = request->instance;
+  auto* params = static_cast<GateAddressParams*>(request->params);
+  if (!params) {
+    err(kLogError, "%s: SingleAddressParser fail, no parameter record", instance->name.c_str());
+    return 1;
+  }
+  params->nodeValue = 0;
+  params->bindingWord = 0;
+  params->nvItem = nullptr;
+  params->resultMinus1 = -1;
+  params->result32 = 32;
+  if (!params->address) {
+    err(kLogError, "%s: SingleAddressParser fail, no address text (gate %u)",
+        instance->name.c_str(), params->gateId);
+    return 1;
+  }
+  err(kLogTrace, "%s: SingleAddressParser enter, (addr = '%s')", instance->name.c_str(),
+      params->address);
+
+  if (int row = FindSpecialGate(params->address)) return ParseSpecialGate(request, row);
+
+  std::string lonPart = params->address;
+  TakePendingMacro(request);
+
+  int monitorMode = kMonitorNone;
+  int boundOpt = 0;
+  VARTYPE formatType = VT_EMPTY;
+  std::string optionsPart;
+  if (SplitOptions(request, lonPart, optionsPart) &&
+      GetOptions(optionsPart, monitorMode, boundOpt, formatType) != 0) {
+    err(kLogError, "%s: SingleAddressParser fail on GetOptions() '%s'", instance->name.c_str(),
+        lonPart.c_str());
+    return 1;
+  }
+
+  if (!lonPart.empty() && lonPart[0] == '#') {
+    std::string macroName;
+    std::string macroValue;
+    if (ParseMacro(request, lonPart, macroName, macroValue) != 0) {
+      err(kLogError, "%s: SingleAddressParser fail on ParseMacro() '%s'", instance->name.c_str(),
+          lonPart.c_str());
+      return 1;
+    }
+  }
+
+  // Started without the network: nothing to look the address up in.
+  if (!instance->lns) {
+    err(kLogError, "%s: SingleAddressParser fail, no network connection for '%s'",
+        instance->name.c_str(), params->address);
+    return 1;
+  }
+
+  int kind = 0;
+  if (instance->lns->IsFound(lonPart.c_str(), &kind) == 0) {
+    err(kLogError, "%s: SingleAddressParser fail, '%s' not found in Lon tree",
+        instance->name.c_str(), lonPart.c_str());
+    return 1;
+  }
+  switch (kind) {
+    case kLnsKindAppDevice:
+      return static_cast<uint32_t>(ParseNode(request, lonPart, formatType));
+    case kLnsKindNV:
+      return static_cast<uint32_t>(ParseNV(request, lonPart, formatType, monitorMode, boundOpt));
+    case kLnsKindNVField:
+      return static_cast<uint32_t>(ParseNVF(request, lonPart, formatType, monitorMode, boundOpt));
+    default:
+      err(kLogError, "%s: SingleAddressParser fail, '%s' not NV, NVF or appDevice",
+          instance->name.c_str(), lonPart.c_str());
+      return 1;
+  }
+}
+
+uint32_t BlockAddressParser(VpiRequest* request) {
+  err(kLogError, "%s: BlockParse() no blocks supported", request->instance->name.c_str());
+  return 1;
+}

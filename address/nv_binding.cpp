@@ -1,4 +1,189 @@
-// PLACEHOLDER
 #include "address/nv_binding.h"
-int ParseNV(VpiRequest*, const std::string&, VARTYPE&, int, int) { return 1; }
-int ParseNVF(VpiRequest*, const std::string&, VARTYPE&, int, int) { return 1; }
+
+#include <new>
+
+#include "address/address_options.h"
+#include "core/driver_instance.h"
+#include "core/host_api.h"
+#include "core/worker.h"
+#include "lon/lns.h"
+#include "lon/value_conversion.h"
+
+namespace {
+
+// The NVF polling rate until the worker has read the gate's definition; an NV polls at 0.
+constexpr int kFieldPollingRateUnknown = 3000;
+
+// The gate's definition, when the host can give it (a gate may not be defined yet).
+struct DefRead {
+  bool read = false;
+  GateDef def{};
+};
+
+DefRead ReadGateDef(DriverInstance* instance, GateAddressParams* params, const char* binder,
+                    const std::string& lonPart) {
+  DefRead result;
+  uint16_t rc = KestGetGateDef(instance->clientId.load(), params->gateId, &result.def);
+  if (rc != 0) {
+    err(kLogTrace, "%s: %s fail on Kest5GetGateDef (NV = '%s'), rc = %d", instance->name.c_str(),
+        binder, lonPart.c_str(), rc);
+  } else {
+    result.read = true;
+  }
+  return result;
+}
+
+CNVItem* AddKnownNV(DriverInstance* instance, const std::string& nvName) {
+  int unused = 0;
+  CNVItem* item = instance->lns->AddNV(nvName.c_str(), &unused);
+  if (item) instance->knownItems.insert(item);
+  return item;
+}
+
+// Results, node handle, binding record and the worker's follow-up, once the poll or bind step
+// has succeeded. 0, or 1 when no memory could be had for the binding record.
+int FinishBinding(DriverInstance* instance, GateAddressParams* params, const char* binder,
+                  const std::string& lonPart, CNVItem* item, uint8_t kind, uint8_t fieldIndex,
+                  int monitorMode, const DefRead& def) {
+  params->bindingWord = kind | (static_cast<uint32_t>(fieldIndex) << 8);
+  params->nvItem = item;
+  NVStructStat stat{};
+  instance->lns->GetNVStat(item, &stat);
+  params->nodeValue = stat.hNode;
+  err(kLogTrace, "%s: %s NV = '%s' hNode = %d", instance->name.c_str(), binder, lonPart.c_str(),
+      stat.hNode);
+
+  // A gate parsed again keeps its record, so a binding pointer already queued stays valid.
+  GateBinding* binding = nullptr;
+  if (GateBinding** found = instance->bindingMap.Find(params->gateId)) {
+    binding = *found;
+  } else {
+    binding = new (std::nothrow) GateBinding{};
+    if (!binding || !instance->bindingMap.Set(params->gateId, binding)) {
+      delete binding;
+      err(kLogError, "%s: %s fail, no memory to bind '%s'", instance->name.c_str(), binder,
+          lonPart.c_str());
+      params->bindingWord = 0;
+      params->nvItem = nullptr;
+      params->nodeValue = 0;
+      return 1;
+    }
+  }
+  binding->nvItem = item;
+  binding->kind = kind;
+  binding->fieldIndex = fieldIndex;
+  binding->reserved[0] = 0;
+  binding->reserved[1] = 0;
+
+  auto lParam = reinterpret_cast<intptr_t>(binding);
+  if (def.read && def.def.updateMode == 2) {
+    PostWorkerMessage(kMsgStartListening, params->gateId, lParam);
+  } else if (!def.read && monitorMode == kMonitorPolling) {
+    PostWorkerMessage(kMsgSetPollingRate, params->gateId, lParam);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int ParseNV(VpiRequest* request, const std::string& lonPart, VARTYPE& formatType, int monitorMode,
+            int boundOpt) {
+  DriverInstance* instance = request->instance;
+  auto* params = static_cast<GateAddressParams*>(request->params);
+  const char* name = instance->name.c_str();
+  CLns* lns = instance->lns;
+
+  DefRead def = ReadGateDef(instance, params, "ParseNV", lonPart);
+
+  CNVItem* item = AddKnownNV(instance, lonPart);
+  if (!item) {
+    err(kLogError, "%s: ParseNV fail on AddNV '%s'", name, lonPart.c_str());
+    return 1;
+  }
+  if (formatType == VT_EMPTY) formatType = GateTypeToVariantType(params->gateType);
+  if (lns->SetNVFormatType(item, formatType) != 0) {
+    err(kLogError, "%s: ParseNV fail on SetNVFormatType '%s' (vt = %d)", name, lonPart.c_str(),
+        formatType);
+    return 1;
+  }
+  if (monitorMode == kMonitorPolling) {
+    int rate = def.read ? def.def.pollingRate : 0;
+    if (lns->PollNV(item, rate, 1) != 0) {
+      err(kLogError, "%s: ParseNV fail on PollNV '%s'", name, lonPart.c_str());
+      return 1;
+    }
+  } else if (monitorMode == kMonitorBinding) {
+    if (lns->BindNV(item, boundOpt, 0) != 0) {
+      err(kLogError, "%s: ParseNV fail on BindNV '%s'", name, lonPart.c_str());
+      return 1;
+    }
+  }
+  if (FinishBinding(instance, params, "ParseNV", lonPart, item, kBindNV, 0, monitorMode, def)) {
+    return 1;
+  }
+  err(kLogTrace, "%s: ParseNV '%s' pass", name, lonPart.c_str());
+  return 0;
+}
+
+int ParseNVF(VpiRequest* request, const std::string& lonPart, VARTYPE& formatType, int monitorMode,
+             int boundOpt) {
+  DriverInstance* instance = request->instance;
+  auto* params = static_cast<GateAddressParams*>(request->params);
+  const char* name = instance->name.c_str();
+  CLns* lns = instance->lns;
+
+  DefRead def = ReadGateDef(instance, params, "ParseNVF", lonPart);
+
+  std::string nvName;
+  std::string fieldName;
+  if (lns->SplitNVFName(lonPart.c_str(), nvName, fieldName) != 0) {
+    err(kLogError, "%s: ParseNVF fail on SplitNVFName '%s'", name, lonPart.c_str());
+    return 1;
+  }
+  CNVItem* item = AddKnownNV(instance, nvName);
+  if (!item) {
+    err(kLogError, "%s: ParseNVF fail on AddNV '%s'", name, nvName.c_str());
+    return 1;
+  }
+  int index = lns->NVFNameToIndex(item, fieldName.c_str());
+  if (index < 0) {
+    err(kLogError, "%s: ParseNVF fail on NVFNameToIndex '%s', '%s'", name, lonPart.c_str(),
+        fieldName.c_str());
+    return 1;
+  }
+  // The host and the binding record keep the field index in one byte; a larger index would
+  // make every later read, write and update of the gate address another field.
+  if (index > 255) {
+    err(kLogError, "%s: ParseNVF fail, field index %d of '%s' does not fit in one byte", name,
+        index, lonPart.c_str());
+    return 1;
+  }
+  if (lns->AddNVF(item, fieldName.c_str(), index) != 0) {
+    err(kLogError, "%s: ParseNVF fail on AddNVF '%s'", name, lonPart.c_str());
+    return 1;
+  }
+  if (formatType == VT_EMPTY) formatType = GateTypeToVariantType(params->gateType);
+  if (lns->SetNVFFormatType(item, index, formatType) != 0) {
+    err(kLogError, "%s: ParseNVF fail on SetNVFFormatType '%s' (vt = %d)", name, lonPart.c_str(),
+        formatType);
+    return 1;
+  }
+  if (monitorMode == kMonitorPolling) {
+    int rate = def.read ? def.def.pollingRate : kFieldPollingRateUnknown;
+    if (lns->PollNVF(item, index, rate, 1) != 0) {
+      err(kLogError, "%s: ParseNVF fail on PollNVF '%s'", name, lonPart.c_str());
+      return 1;
+    }
+  } else if (monitorMode == kMonitorBinding) {
+    if (lns->BindNVF(item, index, boundOpt, 0) != 0) {
+      err(kLogError, "%s: ParseNVF fail on BindNVF '%s'", name, lonPart.c_str());
+      return 1;
+    }
+  }
+  if (FinishBinding(instance, params, "ParseNVF", lonPart, item, kBindNVF,
+                    static_cast<uint8_t>(index), monitorMode, def)) {
+    return 1;
+  }
+  err(kLogTrace, "%s: ParseNVF '%s' pass", name, lonPart.c_str());
+  return 0;
+}
