@@ -1,4 +1,168 @@
-// PLACEHOLDER
+// The [Macros] section of the option file: loaded into a macro table, appended by AddMacro.
 #include "config/macros.h"
-int LoadMacros(VpiRequest*, MacroTable*) { return 2; }
-int AddMacro(const std::string&, const std::string&, VpiRequest*) { return 2; }
+
+#include <cstdio>
+#include <string_view>
+
+#include "config/option_file.h"
+#include "core/driver_instance.h"
+#include "core/host_api.h"
+
+namespace {
+
+// Lines are read through a buffer of this size; the rest of a longer line comes as the next one.
+constexpr int kLineSize = 512;
+// What a text field of the shared block holds besides its NUL.
+constexpr size_t kMaxMacroText = 255;
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view TrimLeft(std::string_view s) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  return s;
+}
+
+std::string_view TrimRight(std::string_view s) {
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool IsMacrosHeader(std::string_view line) {
+  constexpr std::string_view kHeader = "[macros]";
+  if (line.size() != kHeader.size()) return false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kHeader[i]) return false;
+  }
+  return true;
+}
+
+bool IsControl(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7f;
+}
+
+bool HasControl(const std::string& s) {
+  for (char c : s) {
+    if (IsControl(c)) return true;
+  }
+  return false;
+}
+
+// The text with control characters shown as \xNN, so a refused macro cannot break the log line.
+std::string Printable(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (IsControl(c)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+// Why name and value could not travel through the shared block or be written as one file line
+// that loads back unchanged; null when they can.
+const char* RefusalReason(const std::string& name, const std::string& value) {
+  if (name.size() > kMaxMacroText) return "name longer than 255 characters";
+  if (value.size() > kMaxMacroText) return "value longer than 255 characters";
+  if (HasControl(name) || HasControl(value)) return "control character in name or value";
+  if (name.empty() || name[0] != '#' || name.find_first_of("= ") != std::string::npos) {
+    return "name must start with '#' and hold no '=' or blank";
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int LoadMacros(VpiRequest* request, MacroTable* table) {
+  const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
+  FILE* f = std::fopen(file.c_str(), "r+");
+  if (!f) {
+    err(kLogError, "telMar: failed to open initialization file: '%s'", file.c_str());
+    return 2;
+  }
+
+  char line[kLineSize];
+  int lineNumber = 0;
+  bool found = false;
+  while (std::fgets(line, sizeof line, f)) {
+    ++lineNumber;
+    if (IsMacrosHeader(TrimRight(TrimLeft(line)))) {
+      found = true;
+      break;
+    }
+  }
+
+  if (!found) {
+    // Switching from reading to writing needs a positioning call.
+    std::fseek(f, 0, SEEK_END);
+    std::fputs("\n[Macros]\n", f);
+  } else {
+    table->RemoveAll();
+    // The section runs to the end of the file: later section headers do not end it.
+    while (std::fgets(line, sizeof line, f)) {
+      ++lineNumber;
+      std::string_view text = TrimRight(TrimLeft(line));
+      if (text.empty() || text.front() != '#') continue;
+      size_t eq = text.find('=');
+      if (eq == std::string_view::npos) continue;
+      std::string_view name = TrimRight(text.substr(0, eq));
+      std::string_view value = TrimLeft(text.substr(eq + 1));
+      if (table->Contains(name)) {
+        err(kLogError, "telMar: : Macro '%s' on line %d already define", std::string(name).c_str(),
+            lineNumber);
+        continue;
+      }
+      table->Set(name, value);
+    }
+  }
+  std::fclose(f);
+
+  int ordinal = 0;
+  table->ForEach([&ordinal](const std::string& name, const std::string& value) {
+    err(kLogTrace, "telMar: %d) '%s' -> '%s'", ++ordinal, name.c_str(), value.c_str());
+  });
+  return 0;
+}
+
+int AddMacro(const std::string& name, const std::string& value, VpiRequest* request) {
+  DriverInstance* inst = request->instance;
+  const char* n = inst->name.c_str();
+
+  if (inst->macros.Contains(name)) {
+    err(kLogError, "%s: Macro '%s' already found while AddMacro()", n, name.c_str());
+    return 1;
+  }
+  if (const char* reason = RefusalReason(name, value)) {
+    err(kLogError, "%s: AddMacro() refused '%s' -> '%s': %s", n, Printable(name).c_str(),
+        Printable(value).c_str(), reason);
+    return 2;
+  }
+
+  inst->macros.Set(name, value);
+
+  const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
+  FILE* f = std::fopen(file.c_str(), "a");
+  if (!f) {
+    err(kLogError, "%s: failed on AddMacro() while open initialization file: '%s' ", n,
+        file.c_str());
+    return 2;
+  }
+  bool written = std::fprintf(f, "\n%s = %s", name.c_str(), value.c_str()) >= 0;
+  written = std::fclose(f) == 0 && written;
+  if (!written) {
+    // The macro stays in the table for the life of the instance, as when the file cannot open.
+    err(kLogError, "%s: failed on AddMacro() while writing initialization file: '%s'", n,
+        file.c_str());
+    return 2;
+  }
+  err(kLogTrace, "%s: AddMacro '%s' -> '%s'", n, name.c_str(), value.c_str());
+  return 0;
+}

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 struct SharedMemory;
 struct VpiRequest;
@@ -29,3 +31,13 @@ int OpenShareData(VpiRequest* request, SharedMemory** handle, ShareData** view);
 int CloseShareData(SharedMemory* handle, ShareData* view);
 // Removes the block's name (the driver process at teardown), so browse commands fail to open it.
 void RemoveShareData(uint32_t instanceNumber);
+
+// "/TELMAR%02u.int": the system name of the block of an instance number.
+std::string ShareDataName(uint32_t instanceNumber);
+
+// The text of a field of the block: up to the first NUL, at most 255 characters. Other processes
+// write the block without a lock, so a field without a NUL is never read past its end.
+std::string ShareText(const char (&field)[256]);
+// Writes text and its NUL into a field. False, the field unchanged, when the text has more than
+// 255 characters or holds a NUL.
+bool SetShareText(char (&field)[256], std::string_view text);
