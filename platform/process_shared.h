@@ -19,3 +19,7 @@ ProcessShared* ProcessSharedData();
 // True when the process of that id is alive.
 bool ProcessAlive(int32_t pid);
 int32_t CurrentProcessId();
+// The segment's name: every process that loads the same driver file shares one segment.
+const char* ProcessSharedName();
+// Removes the segment's name (tests and tools clean up with it); mappings stay valid.
+void ProcessSharedRemove();

@@ -1,6 +1,53 @@
-// PLACEHOLDER: replaced by the real backend.
+// Auto-reset events over a mutex and a condition variable.
 #include "platform/event.h"
-PlatformEvent* EventCreate() { return nullptr; }
-void EventClose(PlatformEvent*) {}
-bool EventSet(PlatformEvent*) { return false; }
-WaitResult EventWait(PlatformEvent*, int) { return WaitResult::kFailed; }
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+
+struct PlatformEvent {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool signalled = false;
+};
+
+PlatformEvent* EventCreate() {
+  PlatformEvent* event = new (std::nothrow) PlatformEvent;
+  if (!event) errno = ENOMEM;
+  return event;
+}
+
+void EventClose(PlatformEvent* event) {
+  delete event;
+}
+
+bool EventSet(PlatformEvent* event) {
+  if (!event) {
+    errno = EINVAL;
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> held(event->lock);
+    event->signalled = true;
+  }
+  event->changed.notify_one();
+  return true;
+}
+
+WaitResult EventWait(PlatformEvent* event, int timeoutMs) {
+  if (!event) {
+    errno = EINVAL;
+    return WaitResult::kFailed;
+  }
+  std::unique_lock<std::mutex> held(event->lock);
+  if (timeoutMs < 0) {
+    event->changed.wait(held, [event] { return event->signalled; });
+  } else if (!event->changed.wait_for(held, std::chrono::milliseconds(timeoutMs),
+                                      [event] { return event->signalled; })) {
+    return WaitResult::kTimeout;
+  }
+  event->signalled = false;  // the one released wait resets it
+  return WaitResult::kSignalled;
+}

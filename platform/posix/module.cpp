@@ -1,3 +1,11 @@
-// PLACEHOLDER: replaced by the real backend.
+// The module handle is the load address of the object that holds the driver's code, as a
+// module handle is on the original platform.
 #include "platform/module.h"
-void* ModuleHandle() { return nullptr; }
+
+#include <dlfcn.h>
+
+void* ModuleHandle() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&ModuleHandle), &info) == 0) return nullptr;
+  return info.dli_fbase;
+}

@@ -1,5 +1,84 @@
-// PLACEHOLDER: replaced by the real backend.
+// Detached POSIX threads numbered by ids of our own, so that a thread id is known (and can be
+// posted to) before the thread runs.
 #include "platform/thread.h"
-bool ThreadCreateDetached(void (*)(void*), void*, size_t, ThreadId*) { return false; }
-ThreadId CurrentThreadId() { return 1; }
-uint32_t LastSystemError() { return 0; }
+
+#include <limits.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <new>
+
+namespace {
+
+std::atomic<ThreadId> lastThreadId{0};
+thread_local ThreadId currentThreadId = 0;
+
+ThreadId NextThreadId() {
+  ThreadId id;
+  do {
+    id = lastThreadId.fetch_add(1) + 1;
+  } while (id == 0);  // 0 never names a thread, even after wrapping
+  return id;
+}
+
+struct ThreadStart {
+  void (*fn)(void*);
+  void* arg;
+  ThreadId id;
+};
+
+void* ThreadTrampoline(void* raw) {
+  ThreadStart start = *static_cast<ThreadStart*>(raw);
+  delete static_cast<ThreadStart*>(raw);
+  currentThreadId = start.id;
+  start.fn(start.arg);
+  return nullptr;
+}
+
+size_t StackSizeFor(size_t requested) {
+  size_t size = requested < static_cast<size_t>(PTHREAD_STACK_MIN) ? PTHREAD_STACK_MIN : requested;
+  long page = sysconf(_SC_PAGESIZE);
+  if (page > 0) {
+    size_t p = static_cast<size_t>(page);
+    size = (size + p - 1) / p * p;
+  }
+  return size;
+}
+
+}  // namespace
+
+bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, ThreadId* id) {
+  ThreadStart* start = new (std::nothrow) ThreadStart{fn, arg, NextThreadId()};
+  if (!start) {
+    errno = ENOMEM;
+    return false;
+  }
+  if (id) *id = start->id;
+  pthread_attr_t attr;
+  int rc = pthread_attr_init(&attr);
+  if (rc == 0) {
+    rc = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    if (rc == 0) rc = pthread_attr_setstacksize(&attr, StackSizeFor(stackSize));
+    pthread_t thread;
+    if (rc == 0) rc = pthread_create(&thread, &attr, ThreadTrampoline, start);
+    pthread_attr_destroy(&attr);
+  }
+  if (rc != 0) {
+    delete start;
+    if (id) *id = 0;
+    errno = rc;
+    return false;
+  }
+  return true;
+}
+
+ThreadId CurrentThreadId() {
+  if (currentThreadId == 0) currentThreadId = NextThreadId();
+  return currentThreadId;
+}
+
+uint32_t LastSystemError() {
+  return static_cast<uint32_t>(errno);
+}
