@@ -1,6 +1,5 @@
 #include "address/address_parser.h"
 
-#include <cstring>
 #include <string>
 
 #include "address/address_options.h"
@@ -32,23 +31,17 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
   }
 }
 
-// A text field of the shared block, never read past its last byte: the block is written by
-// other processes and need not hold a terminator.
-std::string SharedText(const char* field) {
-  return std::string(field, strnlen(field, 255));
-}
-
 // Takes over the macro that a browse command left in the shared block, once.
 void TakePendingMacro(VpiRequest* request) {
   ShareData* share = request->instance->shareView;
   if (!share) return;
   if (share->pendingValue[0] != '\0') {
-    std::string value = SharedText(share->pendingValue);
-    std::string name = SharedText(share->pendingName);
+    std::string value = ShareText(share->pendingValue);
+    std::string name = ShareText(share->pendingName);
     AddMacro(name, value, request);  // a name already defined is no failure of the parse
   }
-  share->pendingValue[0] = '\0';
-  share->pendingName[0] = '\0';
+  SetShareText(share->pendingValue, "");
+  SetShareText(share->pendingName, "");
 }
 
 }  // namespace
