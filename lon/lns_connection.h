@@ -2,7 +2,9 @@
 // host gate updates.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "lon/lns.h"
 
@@ -15,10 +17,22 @@ class DriverListener final : public ILnsListener {
   void OnSystemServicePin(int32_t hNetwork, int32_t hSubsystem, int32_t hDevice,
                           const char* neuronId, const char* programId, const char* deviceName,
                           int32_t subnet, int32_t node, int32_t channel) override;
-  void OnAttachmentLca(int32_t hNetwork, int32_t hSubsystem, int32_t objectKind,
-                       int32_t isAttached, const char* objectName, int32_t hObject) override;
+  void OnAttachmentLca(int32_t hNetwork, int32_t hSubsystem, int32_t objectKind, int32_t isAttached,
+                       const char* objectName, int32_t hObject) override;
 };
 
 int InitLns(VpiRequest* request);  // 0 or 2
 // Writes value into the host gate gateId. 0, or -1 on failure.
 int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value);
+
+// The "Browse" flags for the instance's three browse options.
+int LnsBrowseFlags(int32_t browseFromLns, int32_t browseSubsysAll, int32_t browseSubsysDiscovered);
+
+// The service-pin line, formed in a buffer of kServicePinTextSize bytes; a Neuron ID longer than
+// kServicePinNeuronIdMax characters is cut to fit. Returns buffer.
+constexpr size_t kServicePinTextSize = 84;
+constexpr size_t kServicePinNeuronIdMax = 35;
+char* FormatServicePinText(char* buffer, const char* neuronId, const std::tm& when);
+// Where the service-pin line takes its local time from; null restores LocalTimeNow. For tests.
+using LocalTimeSource = std::tm (*)();
+void SetServicePinTimeSource(LocalTimeSource source);

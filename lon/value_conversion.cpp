@@ -1,5 +1,164 @@
-// PLACEHOLDER
 #include "lon/value_conversion.h"
-VARTYPE GateTypeToVariantType(uint32_t) { return VT_EMPTY; }
-int VariantToKestValue(VARIANT*, uint32_t, void*, char*) { return 0; }
-int KestToVariantValue(const void*, uint32_t, VARIANT*) { return 0; }
+
+#include <cstring>
+#include <string>
+
+#include "core/host_api.h"
+#include "platform/text.h"
+
+namespace {
+
+void PutHalf(uint8_t cell[4], int16_t v) {
+  uint16_t u = static_cast<uint16_t>(v);
+  cell[2] = static_cast<uint8_t>(u & 0xFF);
+  cell[3] = static_cast<uint8_t>(u >> 8);
+}
+
+int16_t GetHalf(const uint8_t* cell) {
+  return static_cast<int16_t>(static_cast<uint16_t>(cell[2] | (cell[3] << 8)));
+}
+
+uint16_t EncodeBcd(int16_t d) {
+  if (d >= 10000) return 0x9999;
+  if (d < 0) return 0;
+  uint16_t word = 0;
+  for (int shift = 0; shift < 16; shift += 4) {
+    word = static_cast<uint16_t>(word + ((d % 10) << shift));
+    d = static_cast<int16_t>(d / 10);
+  }
+  return word;
+}
+
+int16_t DecodeBcd(uint16_t word) {
+  // Nibbles above 9 are taken as they are: 0x00AF is 10 tens and 15 units.
+  double sum = 0;
+  double place = 1;
+  for (int shift = 0; shift < 16; shift += 4) {
+    sum += ((word >> shift) & 0xF) * place;
+    place *= 10;
+  }
+  return static_cast<int16_t>(sum);
+}
+
+// Cuts UTF-8 text to at most max bytes without splitting a character.
+size_t WholeCharacterPrefix(const std::string& text, size_t max) {
+  if (text.size() <= max) return text.size();
+  size_t end = max;
+  // Step back over continuation bytes to the start of the character that straddles the cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return end;
+}
+
+}  // namespace
+
+VARTYPE GateTypeToVariantType(uint32_t gateType) {
+  switch (gateType) {
+    case kGateInt16:
+    case kGateInt16b:
+    case kGateBcd:
+      return VT_I2;
+    case kGateFloat:
+      return VT_R4;
+    case kGateInt32:
+    case kGateInt32b:
+      return VT_I4;
+    case kGateBool:
+      return VT_BOOL;
+    case kGateText:
+      return VT_BSTR;
+    default:
+      return VT_EMPTY;
+  }
+}
+
+int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text) {
+  if (!value || (gateType == kGateText ? !text : !cell)) return 0;
+  VARTYPE target = GateTypeToVariantType(gateType);
+  uint8_t local[4] = {0, 0, 0, 0};
+
+  if (value->vt != target) {
+    VARTYPE present = value->vt;
+    err(kLogTrace, "telMAR: VariantToKestValue before change type = %d %d", target, present);
+    if (VariantChangeType(value, value, 0, target) != S_OK) {
+      err(kLogError, "telMAR: VariantToKestValue fail on VariantChangeType() %d -> %d", present,
+          target);
+      return 0;
+    }
+  }
+
+  switch (gateType) {
+    case kGateInt16:
+    case kGateInt16b:
+      PutHalf(local, value->iVal);
+      break;
+    case kGateBcd:
+      PutHalf(local, static_cast<int16_t>(EncodeBcd(value->iVal)));
+      break;
+    case kGateFloat:
+      std::memcpy(local, &value->fltVal, 4);
+      break;
+    case kGateInt32:
+    case kGateInt32b:
+      std::memcpy(local, &value->lVal, 4);
+      break;
+    case kGateBool:
+      PutHalf(local, value->boolVal != 0 ? 1 : 0);
+      break;
+    case kGateText: {
+      std::string multi;
+      if (value->bstrVal) {
+        multi = WideToMultiByte(std::u16string(value->bstrVal, SysStringLen(value->bstrVal)));
+      }
+      // The host's buffer holds kGateTextMax bytes and the NUL; a NUL inside the string ends it
+      // as the host reads it.
+      size_t n = WholeCharacterPrefix(multi, kGateTextMax);
+      std::memcpy(text, multi.data(), n);
+      text[n] = '\0';
+      return 1;
+    }
+    default:
+      break;
+  }
+  std::memcpy(cell, local, 4);
+  return 1;
+}
+
+int KestToVariantValue(const void* hostValue, uint32_t gateType, VARIANT* value) {
+  if (!hostValue || !value) return 0;
+  const uint8_t* cell = static_cast<const uint8_t*>(hostValue);
+
+  if (gateType == kGateText) {
+    VariantClear(value);
+    std::u16string wide;
+    if (!MultiByteToWideChecked(static_cast<const char*>(hostValue), &wide)) return 0;
+    BSTR s = SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+    if (!s) return 0;
+    value->vt = VT_BSTR;
+    value->bstrVal = s;
+    return 1;
+  }
+
+  value->vt = GateTypeToVariantType(gateType);
+  switch (gateType) {
+    case kGateInt16:
+    case kGateInt16b:
+      value->iVal = GetHalf(cell);
+      break;
+    case kGateBcd:
+      value->iVal = DecodeBcd(static_cast<uint16_t>(GetHalf(cell)));
+      break;
+    case kGateFloat:
+      std::memcpy(&value->fltVal, cell, 4);
+      break;
+    case kGateInt32:
+    case kGateInt32b:
+      std::memcpy(&value->lVal, cell, 4);
+      break;
+    case kGateBool:
+      value->boolVal = GetHalf(cell) != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+      break;
+    default:
+      break;
+  }
+  return 1;
+}

@@ -1,5 +1,6 @@
 #include "platform/variant.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -27,8 +28,8 @@ HRESULT VariantCopy(VARIANT* dst, const VARIANT* src) {
   if (dst == src) return S_OK;
   VARIANT copy = *src;
   if (src->vt == VT_BSTR) {
-    copy.bstrVal = src->bstrVal ? SysAllocStringLen(src->bstrVal, SysStringLen(src->bstrVal))
-                                : nullptr;
+    copy.bstrVal =
+        src->bstrVal ? SysAllocStringLen(src->bstrVal, SysStringLen(src->bstrVal)) : nullptr;
     if (src->bstrVal && !copy.bstrVal) return E_OUTOFMEMORY;
   } else if (src->vt == VT_ARRAY_UI1) {
     copy.parray = src->parray ? ByteArrayCreate(src->parray->data, src->parray->size) : nullptr;
@@ -40,7 +41,10 @@ HRESULT VariantCopy(VARIANT* dst, const VARIANT* src) {
 }
 
 BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length) {
-  void* block = std::malloc(sizeof(BstrHeader) + (static_cast<size_t>(length) + 1) * sizeof(OLECHAR));
+  // The byte count must fit the 32-bit header.
+  if (length > (UINT32_MAX - sizeof(BstrHeader)) / sizeof(OLECHAR) - 1) return nullptr;
+  void* block =
+      std::malloc(sizeof(BstrHeader) + (static_cast<size_t>(length) + 1) * sizeof(OLECHAR));
   if (!block) return nullptr;
   static_cast<BstrHeader*>(block)->bytes = length * sizeof(OLECHAR);
   BSTR s = reinterpret_cast<BSTR>(static_cast<char*>(block) + sizeof(BstrHeader));
@@ -71,6 +75,7 @@ uint32_t SysStringLen(BSTR s) {
 }
 
 ByteArray* ByteArrayCreate(const uint8_t* data, uint32_t size) {
+  if (size > SIZE_MAX - sizeof(ByteArray)) return nullptr;
   auto* array = static_cast<ByteArray*>(std::malloc(sizeof(ByteArray) + size));
   if (!array) return nullptr;
   array->size = size;
@@ -83,4 +88,6 @@ ByteArray* ByteArrayCreate(const uint8_t* data, uint32_t size) {
   return array;
 }
 
-void ByteArrayDestroy(ByteArray* array) { std::free(array); }
+void ByteArrayDestroy(ByteArray* array) {
+  std::free(array);
+}

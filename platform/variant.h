@@ -27,6 +27,7 @@ constexpr VARIANT_BOOL VARIANT_TRUE = -1;
 constexpr VARIANT_BOOL VARIANT_FALSE = 0;
 
 constexpr HRESULT S_OK = 0;
+constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
 constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
 constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
@@ -56,7 +57,8 @@ HRESULT VariantClear(VARIANT* v);
 // Deep copy; dst is cleared first.
 HRESULT VariantCopy(VARIANT* dst, const VARIANT* src);
 // Coerces src to vt into dst (dst may be src) following the OLE Automation rules; flags 0.
-// On failure dst is left as it was and a DISP_E_* code is returned.
+// On failure dst is left as it was and an error code is returned (DISP_E_TYPEMISMATCH,
+// DISP_E_OVERFLOW, DISP_E_BADVARTYPE for a type outside the set above, E_OUTOFMEMORY).
 HRESULT VariantChangeType(VARIANT* dst, const VARIANT* src, uint16_t flags, VARTYPE vt);
 
 // Length-counted strings; a null BSTR is the empty string.
