@@ -1,3 +1,66 @@
-// PLACEHOLDER
 #include "browser/browse_address.h"
-uint32_t BrowseAddress(VpiRequest*) { return 53; }
+
+#include <cstring>
+
+#include "browser/browser_dlg.h"
+#include "config/macros.h"
+#include "config/share_data.h"
+#include "core/host_api.h"
+#include "core/host_records.h"
+
+uint32_t BrowseAddress(VpiRequest* request) {
+  uint32_t result = 53;
+  auto* params = static_cast<BrowseParams*>(request->params);
+  if (!params || !params->addressBuffer) {
+    err(kLogError, "telMar: BrowseAddress() without an address buffer");
+    return result;
+  }
+  char* buffer = params->addressBuffer;
+
+  auto* macros = new MacroTable;
+  SharedMemory* handle = nullptr;
+  ShareData* view = nullptr;
+  if (OpenShareData(request, &handle, &view) != 0) {
+    delete macros;
+    CloseShareData(handle, view);
+    return result;
+  }
+  if (LoadMacros(request, macros) != 0) {
+    delete macros;
+    CloseShareData(handle, view);
+    return result;
+  }
+
+  auto* dialog = new CBrowserDlg(request, view, macros);
+  int ended = dialog->DoModal();
+  bool handedOver = false;
+  if (ended == IDOK && !dialog->m_address.empty()) {
+    const std::string& address = dialog->m_address;
+    if (address.size() >= kBrowseAddressCapacity) {
+      // The host's buffer cannot take it: the host gets no address rather than a cut one.
+      err(kLogError, "telMar: BrowseAddress() address of %zu characters exceeds the buffer: '%s'",
+          address.size(), address.c_str());
+      buffer[0] = '\0';
+    } else {
+      std::memcpy(buffer, address.c_str(), address.size() + 1);
+      result = 0;
+      if (address[0] == '#' && !macros->Contains(dialog->m_macroName)) {
+        // The new macro goes to the running driver, which takes it over at its next parse. The
+        // dialog makes no macro whose value would not fit the block.
+        handedOver = SetShareText(view->pendingValue, dialog->m_macroValue) &&
+                     SetShareText(view->pendingName, dialog->m_macroName);
+      }
+    }
+  }
+  if (!handedOver) {
+    if (ended != IDOK) buffer[0] = '\0';
+    view->pendingValue[0] = '\0';
+    view->pendingName[0] = '\0';
+  }
+
+  macros->RemoveAll();
+  delete macros;
+  CloseShareData(handle, view);
+  delete dialog;
+  return result;
+}

@@ -2,3 +2,6 @@
 #pragma once
 
 void* ModuleHandle();
+// A function or object the host process exports under `name` (from its executable or a library
+// loaded globally), or null when there is none.
+void* HostSymbol(const char* name);

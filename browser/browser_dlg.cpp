@@ -1,0 +1,257 @@
+#include "browser/browser_dlg.h"
+
+#include <cstdio>
+#include <iterator>
+
+#include "browser/browser_resources.h"
+#include "config/share_data.h"
+#include "core/host_api.h"
+#include "platform/text.h"
+
+namespace {
+
+// An address of this length or more (not beginning with "#") is shortened with a macro.
+constexpr size_t kLongestPlainAddress = 31;
+// The part from the last delimiter to the end, delimiter included, may have at most this length.
+constexpr size_t kLongestRemainder = 31;
+// The longest macro value the shared block can hand over to the running driver.
+constexpr size_t kLongestHandedValue = sizeof(ShareData::pendingValue) - 1;
+constexpr size_t kOptionLength = 4;
+
+const char* const kBindingOptions[] = {"/M:b", "/M:i", "/M:e", "/M:a"};
+const char* const kTypeOptions[] = {"/F:i", "/F:r", "/F:d", "/F:w", "/F:b"};
+
+// Lower case of the letters of the Latin, Greek and Cyrillic alphabets; other characters stay.
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return c + 32;
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
+  if (c >= 0x100 && c <= 0x17F) {
+    if (c == 0x130) return u'i';
+    if (c == 0x178) return 0xFF;
+    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+    return oddUpper ? ((c & 1) ? c + 1 : c) : ((c & 1) ? c : c + 1);
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
+  if (c >= 0x410 && c <= 0x42F) return c + 32;
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+bool EqualIgnoringCase(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::u16string wa = MultiByteToWide(a);
+  std::u16string wb = MultiByteToWide(b);
+  // Malformed text decodes to replacement characters, which would make unequal texts equal.
+  if (wa.find(u'\uFFFD') != std::u16string::npos || wb.find(u'\uFFFD') != std::u16string::npos ||
+      wa.size() != wb.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < wa.size(); ++i) {
+    if (FoldCase(wa[i]) != FoldCase(wb[i])) return false;
+  }
+  return true;
+}
+
+// The name for a new macro: the entry count plus 1, or the next number after it that names no
+// macro yet, so that the address never names a macro of another value.
+std::string NewMacroName(const MacroTable& macros) {
+  char name[32];
+  for (size_t n = macros.Count() + 1;; ++n) {
+    std::snprintf(name, sizeof name, "#%03zu", n);
+    if (!macros.Contains(name)) return name;
+  }
+}
+
+void RemoveOption(std::string& address, const char* kind) {
+  size_t at = address.find(kind);
+  if (at != std::string::npos) address.erase(at, kOptionLength);
+}
+
+const MessageMapEntry kMessageMap[] = {
+    {TVN_SELCHANGED, IDC_TREE, nullptr,
+     static_cast<AfxNotifyHandler>(&CBrowserDlg::OnSelchangedTree)},
+    {BN_CLICKED, IDC_REFRESH, static_cast<AfxCommandHandler>(&CBrowserDlg::OnRefresh), nullptr},
+    {BN_CLICKED, IDC_POLLING, static_cast<AfxCommandHandler>(&CBrowserDlg::OnPolling), nullptr},
+    {BN_CLICKED, IDC_CLEAR_OPTIONS, static_cast<AfxCommandHandler>(&CBrowserDlg::OnClearOptions),
+     nullptr},
+    {CBN_SELCHANGE, IDC_BINDING, static_cast<AfxCommandHandler>(&CBrowserDlg::OnSelchangeBinding),
+     nullptr},
+    {CBN_SELCHANGE, IDC_TYPES, static_cast<AfxCommandHandler>(&CBrowserDlg::OnSelchangeTypes),
+     nullptr},
+};
+const MessageMap kBrowserMessageMap{kMessageMap, std::size(kMessageMap)};
+
+}  // namespace
+
+bool FindMacroByValue(const MacroTable& macros, const std::string& value, std::string& name) {
+  bool found = false;
+  macros.ForEach([&](const std::string& macroName, const std::string& macroValue) {
+    if (!found && EqualIgnoringCase(macroValue, value)) {
+      name = macroName;
+      found = true;
+    }
+  });
+  return found;
+}
+
+CBrowserDlg::CBrowserDlg(VpiRequest* request, ShareData* share, MacroTable* macros)
+    : CDialog(&BrowserTemplate()), m_request(request), m_share(share), m_macros(macros) {}
+
+CBrowserDlg::~CBrowserDlg() {
+  delete m_imageList;
+}
+
+const MessageMap* CBrowserDlg::GetMessageMap() const {
+  return &kBrowserMessageMap;
+}
+
+void CBrowserDlg::DoDataExchange(CDataExchange* dx) {
+  CDialog::DoDataExchange(dx);
+  DDX_Control(dx, IDC_TYPES, m_typesCombo);
+  DDX_Control(dx, IDC_BINDING, m_bindingCombo);
+  DDX_Control(dx, IDC_ADDRESS, m_addressEdit);
+  DDX_Control(dx, IDC_MACRO, m_macroEdit);
+  DDX_Control(dx, IDC_TREE, m_tree);
+  DDX_Text(dx, IDC_ADDRESS, m_address);
+  DDX_Text(dx, IDC_MACRO, m_macroValue);
+}
+
+bool CBrowserDlg::OnInitDialog() {
+  CDialog::OnInitDialog();
+  BeginWaitCursor();
+  {
+    // Whatever the library manages to put into the tree is shown; its result does not matter.
+    CLnsArchive archive(nullptr, &m_tree, 1, 2);
+    archive.Serialize();
+  }
+  m_imageList = new CImageList;
+  if (m_imageList->Create(IDB_TREE_IMAGES, kTreeImageWidth, 0, kTreeImageMask)) {
+    m_imageList->SetBkColor(GetSysColor(COLOR_WINDOW));
+    m_tree.SetImageList(m_imageList, TVSIL_NORMAL);
+  }
+  m_tree.Expand(m_tree.GetRootItem(), TVE_EXPAND);
+  m_bindingCombo.EnableWindow(false);
+  m_typesCombo.EnableWindow(false);
+  GetDlgItem(IDC_POLLING).EnableWindow(false);
+  GetDlgItem(IDC_CLEAR_OPTIONS).EnableWindow(false);
+  EndWaitCursor();
+  return true;
+}
+
+void CBrowserDlg::OnOK() {
+  CDialog::OnOK();
+}
+
+void CBrowserDlg::OnCancel() {
+  CDialog::OnCancel();
+}
+
+void CBrowserDlg::OnSelchangedTree(NMHDR* header, LRESULT* result) {
+  HTREEITEM item = reinterpret_cast<NMTREEVIEW*>(header)->itemNew.hItem;
+  if (item) {
+    int image = -1, selectedImage = -1;
+    m_tree.GetItemImage(item, image, selectedImage);
+    bool options = image == kImageNV || image == kImageNVField;
+    m_bindingCombo.EnableWindow(options);
+    m_typesCombo.EnableWindow(options);
+    GetDlgItem(IDC_POLLING).EnableWindow(options);
+    GetDlgItem(IDC_CLEAR_OPTIONS).EnableWindow(options);
+    GetItemPath(item, m_address);
+    ComposeAddress();
+    m_bindingCombo.SetCurSel(-1);
+    m_typesCombo.SetCurSel(-1);
+  }
+  *result = 0;
+}
+
+void CBrowserDlg::OnRefresh() {
+  BeginWaitCursor();
+  uint32_t gateId = 0;
+  if (KestGetGateIdByAddressStr(m_share->clientId, static_cast<uint8_t>(m_request->instanceNumber),
+                                "!Browse", &gateId) != 0) {
+    err(kLogError, "%s: !Browse gate not found", "TelMAR");
+  } else {
+    // The running driver browses the network again; this dialog keeps the tree it has.
+    KestPutGateVal(m_share->clientId, gateId, 1, 1.0, 0, 0);
+    m_tree.Expand(m_tree.GetRootItem(), TVE_EXPAND);
+  }
+  EndWaitCursor();
+}
+
+void CBrowserDlg::OnPolling() {
+  m_addressEdit.GetWindowText(m_address);
+  m_bindingCombo.SetCurSel(-1);
+  RemoveOption(m_address, "/M:");
+  m_address += "/M:p";
+  ComposeAddress();
+}
+
+void CBrowserDlg::OnClearOptions() {
+  m_addressEdit.GetWindowText(m_address);
+  m_bindingCombo.SetCurSel(-1);
+  m_typesCombo.SetCurSel(-1);
+  RemoveOption(m_address, "/M:");
+  RemoveOption(m_address, "/F:");
+  ComposeAddress();
+}
+
+void CBrowserDlg::OnSelchangeBinding() {
+  m_addressEdit.GetWindowText(m_address);
+  RemoveOption(m_address, "/M:");
+  int index = m_bindingCombo.GetCurSel();
+  if (index >= 0 && index < static_cast<int>(std::size(kBindingOptions))) {
+    m_address += kBindingOptions[index];
+  }
+  ComposeAddress();
+}
+
+void CBrowserDlg::OnSelchangeTypes() {
+  m_addressEdit.GetWindowText(m_address);
+  RemoveOption(m_address, "/F:");
+  int index = m_typesCombo.GetCurSel();
+  if (index >= 0 && index < static_cast<int>(std::size(kTypeOptions))) {
+    m_address += kTypeOptions[index];
+  }
+  ComposeAddress();
+}
+
+void CBrowserDlg::GetItemPath(HTREEITEM item, std::string& path) {
+  path.clear();
+  HTREEITEM root = m_tree.GetRootItem();
+  if (item == root) return;
+  path = m_tree.GetItemText(item);
+  // The root's own text (the network) is never part of a path; the joint is always ".".
+  for (HTREEITEM parent = m_tree.GetParentItem(item); parent && parent != root;
+       parent = m_tree.GetParentItem(parent)) {
+    path = m_tree.GetItemText(parent) + "." + path;
+  }
+}
+
+void CBrowserDlg::ComposeAddress() {
+  const std::string address = m_address;
+  const size_t n = address.size();
+  if (!address.empty() && address[0] == '#') {
+    m_addressEdit.SetWindowText(address);
+    return;
+  }
+  if (n <= kLongestPlainAddress) {
+    m_addressEdit.SetWindowText(address);
+    m_macroEdit.SetWindowText("");
+    return;
+  }
+  size_t c = address.rfind(m_share->delimiter);
+  if (c == std::string::npos || c == 0 || n - c > kLongestRemainder) return;
+  std::string prefix = address.substr(0, c);
+  std::string name;
+  if (!FindMacroByValue(*m_macros, prefix, name)) {
+    // A new macro's value must fit the shared block to reach the running driver.
+    if (prefix.size() > kLongestHandedValue) return;
+    name = NewMacroName(*m_macros);
+  }
+  m_macroValue = prefix;
+  m_macroEdit.SetWindowText(m_macroValue);
+  m_macroName = name;
+  m_address = m_macroName + address.substr(c);
+  m_addressEdit.SetWindowText(m_address);
+}

@@ -1,0 +1,4 @@
+// placeholder until the tree source is settled
+int main() {
+  return 0;
+}

@@ -1,0 +1,7 @@
+#include <dlfcn.h>
+
+#include "platform/module.h"
+
+void* HostSymbol(const char* name) {
+  return dlsym(RTLD_DEFAULT, name);
+}
