@@ -54,4 +54,11 @@ LONSIM_API void ResetCounters();
 // CLns::Open loads its network afresh. For test fixtures.
 LONSIM_API void Reset();
 
+// Why the last failing call failed (a network file's parse error as "file:line: what", a
+// refused format, a detached device, ...). Empty when nothing failed yet.
+LONSIM_API std::string LastError();
+// The file in which CLns::Open records the opened network's name for CLnsArchive in processes
+// that open none ("/tmp/lonsim.network"; tests point it into their own directory).
+LONSIM_API void SetNetworkRecordFile(const std::string& path);
+
 }  // namespace lonsim

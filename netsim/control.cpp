@@ -1,0 +1,234 @@
+// The control API of the simulated network.
+#include <chrono>
+
+#include "netsim/lonsim_control.h"
+#include "netsim/sim.h"
+
+namespace lonsim {
+namespace {
+
+using Lock = std::lock_guard<std::mutex>;
+
+// The NV (field -1) or NV field at `path` of the current network.
+bool FindNv(const std::string& path, Network** net, int* nv, int* field) {
+  char delimiter = '.';
+  *net = CurrentNetwork(&delimiter);
+  if (!*net) return false;
+  std::string dotted;
+  if (ToDotted(path, delimiter, &dotted)) {
+    int o = (*net)->Find(dotted);
+    if (o >= 0 && (*net)->objects[o].kind == kObjNV) {
+      *nv = (*net)->objects[o].ref;
+      *field = -1;
+      return true;
+    }
+    if (FindField(*net, dotted, nv, field)) return true;
+  }
+  SetError(path + " is not a network variable or field");
+  return false;
+}
+
+int FindDevice(const std::string& path, Network** net) {
+  char delimiter = '.';
+  *net = CurrentNetwork(&delimiter);
+  if (!*net) return -1;
+  std::string dotted;
+  if (ToDotted(path, delimiter, &dotted)) {
+    int o = (*net)->Find(dotted);
+    if (o >= 0 && (*net)->objects[o].kind == kObjDevice) return (*net)->objects[o].ref;
+  }
+  SetError(path + " is not an application device");
+  return -1;
+}
+
+// Applies `change` to a copy of the NV's value and hands it to the network as the device's.
+template <typename F>
+bool Change(const std::string& path, F change) {
+  Lock lock(S().mu);
+  Network* net;
+  int nv, field;
+  if (!FindNv(path, &net, &nv, &field)) return false;
+  std::vector<uint8_t> raw = net->nvs[nv].raw;
+  std::string error;
+  if (!change(*net->nvs[nv].type, field, &raw, &error)) {
+    SetError(path + ": " + error);
+    return false;
+  }
+  DeviceUpdate(net, nv, raw, false);
+  return true;
+}
+
+}  // namespace
+
+void UseManualClock() {
+  Lock lock(S().mu);
+  if (S().manual) return;
+  S().base = NowLocked();
+  S().manual = true;
+}
+
+void UseRealTimeClock() {
+  Lock lock(S().mu);
+  if (!S().manual) return;
+  S().anchor = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+  S().manual = false;
+  S().tickerCv.notify_all();
+}
+
+void AdvanceClock(int64_t milliseconds) {
+  if (milliseconds > 0) {
+    Lock lock(S().mu);
+    RunUntil(NowLocked() + milliseconds);
+    if (!S().manual) S().base += milliseconds;
+  }
+  DrainAll();
+}
+
+int64_t Now() {
+  Lock lock(S().mu);
+  return NowLocked();
+}
+
+bool SetNVValue(const std::string& path, double engineeringValue) {
+  return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
+    return EngineeringToRaw(t, field, engineeringValue, raw, e);
+  });
+}
+
+bool SetNVText(const std::string& path, const std::string& text) {
+  return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
+    return TextToRaw(t, field, text, raw, e);
+  });
+}
+
+bool SetNVRaw(const std::string& path, const std::vector<uint8_t>& bytes) {
+  return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
+    uint32_t pos = field < 0 ? 0 : t.fields[field].pos;
+    uint32_t size = field < 0 ? t.length : t.fields[field].size;
+    if (bytes.size() != size) {
+      *e = "raw value of " + std::to_string(bytes.size()) + " bytes, needs " + std::to_string(size);
+      return false;
+    }
+    std::copy(bytes.begin(), bytes.end(), raw->begin() + pos);
+    return true;
+  });
+}
+
+bool GetNVRaw(const std::string& path, std::vector<uint8_t>* bytes) {
+  Lock lock(S().mu);
+  Network* net;
+  int nv, field;
+  if (!bytes || !FindNv(path, &net, &nv, &field)) return false;
+  const Nv& v = net->nvs[nv];
+  if (field < 0) {
+    *bytes = v.raw;
+  } else {
+    const FieldDef& f = v.type->fields[field];
+    bytes->assign(v.raw.begin() + f.pos, v.raw.begin() + f.pos + f.size);
+  }
+  return true;
+}
+
+bool GetNVValue(const std::string& path, double* engineeringValue) {
+  Lock lock(S().mu);
+  Network* net;
+  int nv, field;
+  if (!engineeringValue || !FindNv(path, &net, &nv, &field)) return false;
+  if (!RawToEngineering(*net->nvs[nv].type, field, net->nvs[nv].raw, engineeringValue)) {
+    SetError(path + " holds text, not a number");
+    return false;
+  }
+  return true;
+}
+
+bool PressServicePin(const std::string& devicePath) {
+  Lock lock(S().mu);
+  Network* net;
+  int d = FindDevice(devicePath, &net);
+  if (d < 0) return false;
+  ServicePin(net, d);
+  return true;
+}
+
+bool SetDeviceAttached(const std::string& devicePath, bool attached) {
+  Lock lock(S().mu);
+  Network* net;
+  int d = FindDevice(devicePath, &net);
+  if (d < 0) return false;
+  SetAttached(net, d, attached);
+  return true;
+}
+
+int32_t DeviceHandle(const std::string& devicePath) {
+  Lock lock(S().mu);
+  Network* net;
+  int d = FindDevice(devicePath, &net);
+  return d < 0 ? -1 : net->devices[d].handle;
+}
+
+void Drain() {
+  DrainAll();
+}
+
+void FailNext(const std::string& operation, int result, int times) {
+  Lock lock(S().counterMu);
+  if (times <= 0) {
+    S().failures.erase(operation);
+    return;
+  }
+  S().failures[operation] = Failure{result, times};
+}
+
+void ClearFailures() {
+  Lock lock(S().counterMu);
+  S().failures.clear();
+}
+
+int CallCount(const std::string& operation) {
+  Lock lock(S().counterMu);
+  auto it = S().counters.find(operation);
+  return it == S().counters.end() ? 0 : it->second.count;
+}
+
+std::vector<int64_t> LastArgs(const std::string& operation) {
+  Lock lock(S().counterMu);
+  auto it = S().counters.find(operation);
+  return it == S().counters.end() ? std::vector<int64_t>() : it->second.last;
+}
+
+void ResetCounters() {
+  Lock lock(S().counterMu);
+  S().counters.clear();
+}
+
+void Reset() {
+  {
+    Lock lock(S().counterMu);
+    S().counters.clear();
+    S().failures.clear();
+  }
+  Lock lock(S().mu);
+  S().cache.clear();
+  S().base = NowLocked();  // the clock never runs backwards: open items keep their times
+  S().manual = false;
+  S().anchor = std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+                   .count();
+  S().lastError.clear();
+  S().recordFile = "/tmp/lonsim.network";
+  S().tickerCv.notify_all();
+}
+
+std::string LastError() {
+  Lock lock(S().mu);
+  return S().lastError;
+}
+
+void SetNetworkRecordFile(const std::string& path) {
+  Lock lock(S().mu);
+  S().recordFile = path;
+}
+
+}  // namespace lonsim

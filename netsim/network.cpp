@@ -1,0 +1,605 @@
+#include "netsim/network.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace lonsim {
+namespace {
+
+struct Word {
+  std::string_view text;
+  size_t pos;  // in the line
+};
+
+std::vector<Word> Words(std::string_view line) {
+  std::vector<Word> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    if (i > start) words.push_back({line.substr(start, i - start), start});
+  }
+  return words;
+}
+
+bool ValidName(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool ValidPath(std::string_view path) {
+  size_t start = 0;
+  while (true) {
+    size_t dot = path.find('.', start);
+    if (!ValidName(path.substr(start, dot == std::string_view::npos ? dot : dot - start))) {
+      return false;
+    }
+    if (dot == std::string_view::npos) return true;
+    start = dot + 1;
+  }
+}
+
+bool IsHex(std::string_view s, size_t digits) {
+  if (s.size() != digits) return false;
+  for (char c : s) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Upper(std::string_view s) {
+  std::string u(s);
+  for (char& c : u) {
+    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 32);
+  }
+  return u;
+}
+
+bool ParseInt(std::string_view s, long long lo, long long hi, long long* out) {
+  if (s.empty() || s.size() > 18) return false;
+  bool neg = s[0] == '-';
+  size_t i = neg ? 1 : 0;
+  if (i == s.size()) return false;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    v = v * 10 + (s[i] - '0');
+  }
+  if (neg) v = -v;
+  if (v < lo || v > hi) return false;
+  *out = v;
+  return true;
+}
+
+class Parser {
+ public:
+  Parser(const std::string& source, Network* net) : source_(source), net_(net) {}
+
+  bool Run(std::string_view text, std::string* error) {
+    size_t start = 0;
+    while (start <= text.size() && !failed_) {
+      size_t end = text.find('\n', start);
+      if (end == std::string_view::npos) end = text.size();
+      std::string_view line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      ++lineNo_;
+      Line(line);
+      start = end + 1;
+    }
+    if (!failed_ && openType_) Fail("type " + openType_->name + " has no 'end'");
+    if (!failed_) ResolveFollows();
+    if (failed_) *error = error_;
+    return !failed_;
+  }
+
+ private:
+  void Fail(const std::string& what) {
+    if (failed_) return;
+    failed_ = true;
+    error_ = source_ + ":" + std::to_string(lineNo_) + ": " + what;
+  }
+
+  void Line(std::string_view line) {
+    std::vector<Word> w = Words(line);
+    if (w.empty() || w[0].text[0] == '#') return;
+    std::string_view key = w[0].text;
+    if (openType_) {
+      if (key == "field") return FieldLine(w);
+      if (key == "end") {
+        if (openType_->fields.empty()) return Fail("type " + openType_->name + " has no field");
+        LayOut(openType_.get());
+        net_->userTypes.push_back(std::move(openType_));
+        return;
+      }
+      return Fail("'" + std::string(key) + "' inside a type; expected 'field' or 'end'");
+    }
+    if (key == "network") {
+      std::string_view rest = w.size() > 1 ? line.substr(w[1].pos) : std::string_view();
+      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
+      if (rest.empty()) return Fail("network needs a name");
+      net_->rootText = std::string(rest);
+      return;
+    }
+    if (key == "type") return TypeLine(w);
+    if (key == "subsystem") return ObjectLine(w, kObjSubsystem);
+    if (key == "device") return DeviceLine(w);
+    if (key == "block") return ObjectLine(w, kObjBlock);
+    if (key == "nv") return NvLine(line, w);
+    Fail("unknown statement '" + std::string(key) + "'");
+  }
+
+  const TypeDef* FindType(std::string_view name) {
+    if (const TypeDef* t = FindStandardType(name)) return t;
+    for (const auto& t : net_->userTypes) {
+      if (t->name == name) return t.get();
+    }
+    return nullptr;
+  }
+
+  // [scale S] [offset O] from word `i` on.
+  bool Scaling(const std::vector<Word>& w, size_t i, FieldDef* f) {
+    for (; i < w.size(); i += 2) {
+      double v;
+      if (i + 1 >= w.size() || !ParseNumber(w[i + 1].text, &v)) {
+        Fail("'" + std::string(w[i].text) + "' needs a number");
+        return false;
+      }
+      if (w[i].text == "scale" && v != 0) {
+        f->scale = v;
+      } else if (w[i].text == "offset") {
+        f->offset = v;
+      } else {
+        Fail("unexpected '" + std::string(w[i].text) + "'");
+        return false;
+      }
+    }
+    if (f->base == Base::kFloat32 && (f->scale != 1 || f->offset != 0)) {
+      Fail("float32 takes no scale or offset");
+      return false;
+    }
+    return true;
+  }
+
+  void TypeLine(const std::vector<Word>& w) {
+    if (w.size() < 3) return Fail("type needs a name and a kind (struct, scalar or text)");
+    std::string_view name = w[1].text;
+    if (!ValidName(name)) return Fail("bad type name '" + std::string(name) + "'");
+    if (FindType(name)) return Fail("type " + std::string(name) + " already defined");
+    auto t = std::make_unique<TypeDef>();
+    t->name = std::string(name);
+    if (w[2].text == "struct") {
+      if (w.size() != 3) return Fail("unexpected words after 'struct'");
+      t->structured = true;
+      openType_ = std::move(t);
+      return;
+    }
+    FieldDef f;
+    if (w[2].text == "scalar") {
+      if (w.size() < 4 || !ParseBaseName(w[3].text, &f.base)) {
+        return Fail(
+            "scalar needs a base type (unsigned8, signed8, unsigned16, signed16, "
+            "unsigned32, signed32, float32)");
+      }
+      f.size = BaseSize(f.base);
+      if (!Scaling(w, 4, &f)) return;
+    } else if (w[2].text == "text") {
+      long long chars;
+      if (w.size() != 4 || !ParseInt(w[3].text, 1, 1024, &chars)) {
+        return Fail("text needs its length in characters (1 to 1024)");
+      }
+      f.base = Base::kText;
+      f.size = static_cast<uint32_t>(chars) + 1;
+    } else {
+      return Fail("type kind must be struct, scalar or text, not '" + std::string(w[2].text) + "'");
+    }
+    t->fields.push_back(f);
+    LayOut(t.get());
+    net_->userTypes.push_back(std::move(t));
+  }
+
+  void FieldLine(const std::vector<Word>& w) {
+    if (w.size() < 3) return Fail("field needs a name and a base type");
+    FieldDef f;
+    if (!ParseBaseName(w[2].text, &f.base)) {
+      return Fail("unknown base type '" + std::string(w[2].text) + "'");
+    }
+    f.size = BaseSize(f.base);
+    if (!Scaling(w, 3, &f)) return;
+    std::vector<std::string> names;
+    std::string_view spec = w[1].text;
+    size_t dots = spec.find("..");
+    if (dots == std::string_view::npos) {
+      names.emplace_back(spec);
+    } else {
+      // prefixN..prefixM: one field per number.
+      auto split = [](std::string_view s, std::string_view* prefix, long long* n) {
+        size_t d = s.size();
+        while (d > 0 && s[d - 1] >= '0' && s[d - 1] <= '9') --d;
+        *prefix = s.substr(0, d);
+        return d < s.size() && ParseInt(s.substr(d), 0, 100000, n);
+      };
+      std::string_view p1, p2;
+      long long from, to;
+      if (!split(spec.substr(0, dots), &p1, &from) || !split(spec.substr(dots + 2), &p2, &to) ||
+          p1 != p2 || from > to || to - from >= 4096) {
+        return Fail("bad field range '" + std::string(spec) + "' (e.g. s0..s299)");
+      }
+      for (long long i = from; i <= to; ++i) names.push_back(std::string(p1) + std::to_string(i));
+    }
+    for (const std::string& n : names) {
+      if (!ValidName(n)) return Fail("bad field name '" + n + "'");
+      for (const FieldDef& g : openType_->fields) {
+        if (g.name == n) return Fail("field " + n + " already defined");
+      }
+      f.name = n;
+      openType_->fields.push_back(f);
+    }
+  }
+
+  // Adds the object at `path` below its parent, which must be of one of `parents`' kinds.
+  int AddObject(std::string_view path, int kind, std::initializer_list<int> parents) {
+    if (!ValidPath(path)) {
+      Fail("bad object name '" + std::string(path) + "'");
+      return -1;
+    }
+    if (net_->Find(path) >= 0) {
+      Fail("object " + std::string(path) + " already defined");
+      return -1;
+    }
+    size_t dot = path.rfind('.');
+    std::string_view parentPath = dot == std::string_view::npos ? "" : path.substr(0, dot);
+    int parent = parentPath.empty() ? 0 : net_->Find(parentPath);
+    bool ok = false;
+    if (parent >= 0) {
+      for (int k : parents) ok = ok || net_->objects[parent].kind == k;
+    }
+    if (!ok) {
+      Fail("the parent of " + std::string(path) + " is " +
+           (parent < 0 ? "not defined" : "of the wrong kind"));
+      return -1;
+    }
+    Object o;
+    o.path = std::string(path);
+    o.text = std::string(dot == std::string_view::npos ? path : path.substr(dot + 1));
+    o.kind = kind;
+    o.parent = parent;
+    int index = static_cast<int>(net_->objects.size());
+    net_->objects.push_back(std::move(o));
+    net_->objects[parent].children.push_back(index);
+    net_->byPath.emplace(std::string(path), index);
+    return index;
+  }
+
+  void ObjectLine(const std::vector<Word>& w, int kind) {
+    if (w.size() != 2) return Fail(std::string(w[0].text) + " needs exactly one name");
+    if (kind == kObjSubsystem) {
+      AddObject(w[1].text, kind, {kObjNetwork, kObjSubsystem});
+    } else {
+      AddObject(w[1].text, kind, {kObjDevice});
+    }
+  }
+
+  void DeviceLine(const std::vector<Word>& w) {
+    if (w.size() < 2) return Fail("device needs a name");
+    Device d;
+    d.programId = "0000000000000000";
+    bool haveHandle = false;
+    for (size_t i = 2; i < w.size(); ++i) {
+      std::string_view k = w[i].text;
+      if (k == "detached") {
+        d.attached = false;
+        continue;
+      }
+      if (i + 1 >= w.size()) return Fail("'" + std::string(k) + "' needs a value");
+      std::string_view v = w[++i].text;
+      if (k == "handle") {
+        long long h;
+        if (!ParseInt(v, 0, 31999, &h)) return Fail("handle must be 0 to 31999");
+        for (const Device& o : net_->devices) {
+          if (o.handle == h) return Fail("handle " + std::string(v) + " already used");
+        }
+        d.handle = static_cast<int32_t>(h);
+        haveHandle = true;
+      } else if (k == "neuron") {
+        if (!IsHex(v, 12)) return Fail("neuron id must be 12 hex digits");
+        d.neuronId = Upper(v);
+      } else if (k == "program") {
+        if (!IsHex(v, 16)) return Fail("program id must be 16 hex digits");
+        d.programId = Upper(v);
+      } else {
+        return Fail("unexpected '" + std::string(k) + "'");
+      }
+    }
+    if (!haveHandle) return Fail("device needs a handle");
+    if (d.neuronId.empty()) return Fail("device needs a neuron id");
+    for (const Device& o : net_->devices) {
+      if (o.neuronId == d.neuronId) return Fail("neuron id " + d.neuronId + " already used");
+    }
+    d.object = AddObject(w[1].text, kObjDevice, {kObjNetwork, kObjSubsystem});
+    if (d.object < 0) return;
+    net_->objects[d.object].ref = static_cast<int>(net_->devices.size());
+    net_->devices.push_back(d);
+  }
+
+  void NvLine(std::string_view line, const std::vector<Word>& w) {
+    if (w.size() < 4) return Fail("nv needs a name, input or output, and a type");
+    Nv nv;
+    if (w[2].text == "input") {
+      nv.output = false;
+    } else if (w[2].text == "output") {
+      nv.output = true;
+    } else {
+      return Fail("direction must be input or output, not '" + std::string(w[2].text) + "'");
+    }
+    nv.type = FindType(w[3].text);
+    if (!nv.type) return Fail("unknown type '" + std::string(w[3].text) + "'");
+    nv.raw.assign(nv.type->length, 0);
+    std::string follows;
+    bool haveValue = false;
+    std::string_view value;
+    for (size_t i = 4; i < w.size() && !haveValue; ++i) {
+      std::string_view k = w[i].text;
+      if (k == "poll") {
+        nv.propagates = false;
+      } else if (k == "follows" && i + 1 < w.size()) {
+        follows = std::string(w[++i].text);
+      } else if (k == "value") {
+        haveValue = true;
+        value = i + 1 < w.size() ? line.substr(w[i + 1].pos) : std::string_view();
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
+          value.remove_suffix(1);
+        }
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+          value = value.substr(1, value.size() - 2);
+        }
+      } else {
+        return Fail("unexpected '" + std::string(k) + "'");
+      }
+    }
+    if (haveValue) {
+      std::string why;
+      if (!TextToRaw(*nv.type, -1, value, &nv.raw, &why)) return Fail("bad value: " + why);
+    }
+    nv.object = AddObject(w[1].text, kObjNV, {kObjDevice});
+    if (nv.object < 0) return;
+    nv.device = net_->objects[net_->objects[nv.object].parent].ref;
+    net_->objects[nv.object].ref = static_cast<int>(net_->nvs.size());
+    if (!follows.empty())
+      follows_.push_back({static_cast<int>(net_->nvs.size()), follows, lineNo_});
+    net_->nvs.push_back(std::move(nv));
+  }
+
+  void ResolveFollows() {
+    for (const Pending& p : follows_) {
+      lineNo_ = p.line;
+      Nv& out = net_->nvs[p.nv];
+      const Object& o = net_->objects[out.object];
+      int src = net_->Find(net_->objects[o.parent].path + "." + p.input);
+      if (src < 0 || net_->objects[src].kind != kObjNV) {
+        return Fail("follows: no NV " + p.input + " on the same device");
+      }
+      const Nv& in = net_->nvs[net_->objects[src].ref];
+      if (!out.output || in.output || in.type != out.type) {
+        return Fail("follows: an output follows an input NV of the same type");
+      }
+      out.follows = net_->objects[src].ref;
+    }
+  }
+
+  struct Pending {
+    int nv;
+    std::string input;
+    int line;
+  };
+
+  std::string source_;
+  Network* net_;
+  int lineNo_ = 0;
+  bool failed_ = false;
+  std::string error_;
+  std::unique_ptr<TypeDef> openType_;
+  std::vector<Pending> follows_;
+};
+
+}  // namespace
+
+std::unique_ptr<Network> ParseNetwork(std::string_view text, const std::string& source,
+                                      std::string* error) {
+  auto net = std::make_unique<Network>();
+  Object root;
+  root.kind = kObjNetwork;
+  net->objects.push_back(root);
+  Parser parser(source, net.get());
+  if (!parser.Run(text, error)) return nullptr;
+  return net;
+}
+
+std::string NetworkKey(const std::string& name) {
+  if (name == "Demo") return name;
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(name, ec);
+  if (ec) return name;
+  return p.lexically_normal().string();
+}
+
+std::unique_ptr<Network> LoadNetwork(const std::string& name, std::string* error) {
+  if (name.empty()) {
+    *error = "no network name";
+    return nullptr;
+  }
+  std::string key = NetworkKey(name);
+  std::unique_ptr<Network> net;
+  if (key == "Demo") {
+    net = ParseNetwork(DemoNetworkText(), "Demo", error);
+    if (net) net->demo = true;
+  } else {
+    std::ifstream in(key, std::ios::binary);
+    std::error_code ec;
+    if (!in || std::filesystem::is_directory(key, ec)) {
+      *error = "cannot read network file '" + key + "' (unknown network)";
+      return nullptr;
+    }
+    std::stringstream s;
+    s << in.rdbuf();
+    net = ParseNetwork(s.str(), key, error);
+  }
+  if (!net) return nullptr;
+  net->name = key;
+  if (net->rootText.empty()) {
+    net->rootText = key == "Demo" ? key : std::filesystem::path(key).stem().string();
+  }
+  net->objects[0].text = net->rootText;
+  return net;
+}
+
+void MergeNetwork(Network* net, std::unique_ptr<Network> fresh) {
+  for (auto& t : fresh->userTypes) net->userTypes.push_back(std::move(t));
+  std::vector<int> map(fresh->objects.size(), -1);
+  map[0] = 0;
+  for (size_t i = 1; i < fresh->objects.size(); ++i) {
+    const Object& f = fresh->objects[i];
+    int existing = net->Find(f.path);
+    if (existing >= 0) {
+      map[i] = existing;
+      continue;
+    }
+    int parent = map[f.parent];
+    if (parent < 0 || (f.kind == kObjNV && net->objects[parent].kind != kObjDevice)) continue;
+    Object o = f;
+    o.parent = parent;
+    o.children.clear();
+    int index = static_cast<int>(net->objects.size());
+    if (f.kind == kObjDevice) {
+      Device d = fresh->devices[f.ref];
+      bool clash = false;
+      for (const Device& e : net->devices) clash = clash || e.handle == d.handle;
+      if (clash) continue;
+      d.object = index;
+      o.ref = static_cast<int>(net->devices.size());
+      net->devices.push_back(d);
+    } else if (f.kind == kObjNV) {
+      Nv nv = fresh->nvs[f.ref];
+      nv.object = index;
+      nv.device = net->objects[parent].ref;
+      nv.follows = -1;
+      o.ref = static_cast<int>(net->nvs.size());
+      net->nvs.push_back(std::move(nv));
+    }
+    map[i] = index;
+    net->objects.push_back(std::move(o));
+    net->objects[parent].children.push_back(index);
+    net->byPath.emplace(f.path, index);
+  }
+}
+
+const char* DemoNetworkText() {
+  return R"(# The built-in demo network: a small office building.
+network Demo
+type UNVT_samples struct
+  field s0..s299 unsigned8
+end
+type UNVT_message text 120
+
+subsystem Building
+subsystem Building.Floor1
+subsystem Building.Floor2
+subsystem Building.Plant
+
+device Building.Floor1.Room101 handle 1 neuron 00A1B2C3D4E5 program 9000A70A0A040401
+block Building.Floor1.Room101.Thermostat
+block Building.Floor1.Room101.LampActuator
+block Building.Floor1.Room101.OccupancySensor
+nv Building.Floor1.Room101.nvoSpaceTemp output SNVT_temp_p value 21.5
+nv Building.Floor1.Room101.nviSetpoint input SNVT_temp_p value 21
+nv Building.Floor1.Room101.nvoLamp output SNVT_switch follows nviLamp value 0 0
+nv Building.Floor1.Room101.nviLamp input SNVT_switch value 0 0
+nv Building.Floor1.Room101.nvoOccupancy output SNVT_occupancy value OC_OCCUPIED
+nv Building.Floor1.Room101.nvoDisplay output SNVT_str_asc follows nviDisplay value Welcome
+nv Building.Floor1.Room101.nviDisplay input SNVT_str_asc value Welcome
+nv Building.Floor1.Room101.nvoCount output SNVT_count value 0
+nv Building.Floor1.Room101.nvoLux output SNVT_lux value 420
+nv Building.Floor1.Room101.nciSetpoints input SNVT_temp_setpt value 26 28 30 21 19 16
+
+device Building.Floor1.Room102 handle 2 neuron 00A1B2C3D4E6 program 9000A70A0A040401
+block Building.Floor1.Room102.Thermostat
+nv Building.Floor1.Room102.nvoSpaceTemp output SNVT_temp_p value 22.1
+nv Building.Floor1.Room102.nviSetpoint input SNVT_temp_p value 21.5
+nv Building.Floor1.Room102.nvoLamp output SNVT_switch follows nviLamp value 100 1
+nv Building.Floor1.Room102.nviLamp input SNVT_switch value 100 1
+nv Building.Floor1.Room102.nvoOccupancy output SNVT_occupancy value OC_UNOCCUPIED
+nv Building.Floor1.Room102.nvoValvePos output SNVT_lev_percent value 35
+nv Building.Floor1.Room102.nvoLux output SNVT_lux value 380
+
+device Building.Floor1.LightSwitch handle 3 neuron 00A1B2C3D4E7 program 9000A70B01040402
+block Building.Floor1.LightSwitch.Switch
+nv Building.Floor1.LightSwitch.nvoSwitch output SNVT_switch value 0 0
+nv Building.Floor1.LightSwitch.nvoLevel output SNVT_lev_cont value 0
+
+device Building.Floor2.Room201 handle 4 neuron 00A1B2C3D4F1 program 9000A70A0A040401
+block Building.Floor2.Room201.Thermostat
+nv Building.Floor2.Room201.nvoSpaceTemp output SNVT_temp_p value 20.8
+nv Building.Floor2.Room201.nviSetpoint input SNVT_temp_p value 21
+nv Building.Floor2.Room201.nvoOccupancy output SNVT_occupancy value OC_OCCUPIED
+nv Building.Floor2.Room201.nvoValvePos output SNVT_lev_percent value 60
+nv Building.Floor2.Room201.nvoCO2 output SNVT_ppm value 540
+nv Building.Floor2.Room201.nvoLux output SNVT_lux value 510
+
+device Building.Floor2.Room202 handle 5 neuron 00A1B2C3D4F2 program 9000A70A0A040401
+block Building.Floor2.Room202.Thermostat
+nv Building.Floor2.Room202.nvoSpaceTemp output SNVT_temp_p value 23.4
+nv Building.Floor2.Room202.nviSetpoint input SNVT_temp_p value 22
+nv Building.Floor2.Room202.nvoLamp output SNVT_switch follows nviLamp value 0 0
+nv Building.Floor2.Room202.nviLamp input SNVT_switch value 0 0
+nv Building.Floor2.Room202.nvoHvacMode output SNVT_hvac_mode value HVAC_AUTO
+nv Building.Floor2.Room202.nvoOccupancy output SNVT_occupancy value OC_STANDBY
+
+device Building.Floor2.Meeting handle 6 neuron 00A1B2C3D4F3 program 9000A70A0C040403
+block Building.Floor2.Meeting.AirQuality
+nv Building.Floor2.Meeting.nvoSpaceTemp output SNVT_temp_p value 21.9
+nv Building.Floor2.Meeting.nvoCO2 output SNVT_ppm value 720
+nv Building.Floor2.Meeting.nvoOccupancy output SNVT_occupancy value OC_UNOCCUPIED
+nv Building.Floor2.Meeting.nvoFanLevel output SNVT_lev_disc value ST_LOW
+
+device Building.Plant.Boiler handle 10 neuron 00A1B2C3D501 program 9000A7200A040410
+block Building.Plant.Boiler.BoilerControl
+nv Building.Plant.Boiler.nvoFlowTemp output SNVT_temp value 68.5
+nv Building.Plant.Boiler.nvoReturnTemp output SNVT_temp value 52
+nv Building.Plant.Boiler.nviFlowSetpt input SNVT_temp value 70
+nv Building.Plant.Boiler.nvoBurner output SNVT_switch value 100 1
+nv Building.Plant.Boiler.nvoHvacMode output SNVT_hvac_mode value HVAC_HEAT
+nv Building.Plant.Boiler.nvoRunHours output SNVT_count poll value 1234
+
+device Building.Plant.Pump handle 11 neuron 00A1B2C3D502 program 9000A7210A040411
+block Building.Plant.Pump.PumpControl
+nv Building.Plant.Pump.nvoSpeed output SNVT_rpm value 1450
+nv Building.Plant.Pump.nviSpeed input SNVT_lev_percent value 80
+nv Building.Plant.Pump.nvoPressure output SNVT_press_p value 15000
+nv Building.Plant.Pump.nvoRunState output SNVT_switch value 100 1
+
+device Building.Plant.Meter handle 12 neuron 00A1B2C3D503 program 9000A7300A040412
+block Building.Plant.Meter.EnergyMeter
+nv Building.Plant.Meter.nvoPower output SNVT_power value 1520.5
+nv Building.Plant.Meter.nvoEnergy output SNVT_elec_kwh value 48211
+nv Building.Plant.Meter.nvoVoltage output SNVT_volt value 230.1
+nv Building.Plant.Meter.nvoCurrent output SNVT_amp poll value 6.6
+nv Building.Plant.Meter.nvoFlow output SNVT_flow value 12
+
+device Building.Plant.Logger handle 13 neuron 00A1B2C3D504 program 9000A7400A040413
+block Building.Plant.Logger.DataLogger
+nv Building.Plant.Logger.nvoSamples output UNVT_samples
+nv Building.Plant.Logger.nvoMessage output UNVT_message value Logger ready. Samples of the plant are taken every two seconds and kept in nvoSamples, three hundred of them.
+nv Building.Plant.Logger.nvoUptime output SNVT_time_sec poll value 0
+nv Building.Plant.Logger.nvoTotal output SNVT_count_f value 0
+)";
+}
+
+}  // namespace lonsim

@@ -1,0 +1,2 @@
+#include "netsim/nv_types.h"
+#include <gtest/gtest.h>
