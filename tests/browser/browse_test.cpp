@@ -1,0 +1,246 @@
+// The browse command run headless through a dialog script, against the simulated demo network.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "browser/browser_resources.h"
+#include "tests/browser/browse_fixture.h"
+
+namespace browsetest {
+namespace {
+
+using Api = const TelmarDialogApi*;
+
+TEST_F(BrowseFixture, DialogStartsWithTheNetworkTreeAndOptionsDisabled) {
+  StartDriver();
+  ASSERT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              char text[64];
+              int image = -1, depth = -1;
+              ASSERT_GT(api->itemCount(dlg, IDC_TREE), 10);
+              ASSERT_EQ(api->getItem(dlg, IDC_TREE, 0, text, sizeof text, &image, &depth), 4);
+              EXPECT_STREQ(text, "Demo");
+              EXPECT_EQ(depth, 0);
+              EXPECT_EQ(Text(api, dlg, IDC_ADDRESS), "");
+              EXPECT_EQ(Text(api, dlg, IDC_MACRO), "");
+              EXPECT_EQ(api->getSelection(dlg, IDC_BINDING), -1);
+              EXPECT_EQ(api->getSelection(dlg, IDC_TYPES), -1);
+              for (int id : {IDC_BINDING, IDC_TYPES, IDC_POLLING, IDC_CLEAR_OPTIONS}) {
+                EXPECT_EQ(api->isEnabled(dlg, id), 0) << id;
+              }
+              for (int id : {IDOK, IDCANCEL, IDC_REFRESH}) EXPECT_EQ(api->isEnabled(dlg, id), 1);
+              EXPECT_EQ(api->click(dlg, IDC_POLLING), -1);
+              EXPECT_EQ(api->selectBinding(dlg, 1), -1);
+              EXPECT_EQ(api->itemCount(dlg, IDC_TYPES), 5);
+              EXPECT_EQ(api->getItem(dlg, IDC_BINDING, 3, text, sizeof text, &image, &depth), 9);
+              EXPECT_STREQ(text, "App. Host");
+              EXPECT_EQ(api->selectTreePath(dlg, "Building.NoSuchRoom"), -1);
+              api->click(dlg, IDCANCEL);
+            }),
+            53u);
+  EXPECT_EQ(scriptRuns_, 1);
+  EXPECT_EQ(lonsim::CallCount("Serialize"), 1);
+}
+
+TEST_F(BrowseFixture, CancelAndCloseBoxEmptyBufferAndPending) {
+  StartDriver();
+  for (int button : {IDCANCEL, static_cast<int>(kTelmarCloseBox)}) {
+    SCOPED_TRACE(button);
+    SetPending("#009", "Somewhere");
+    EXPECT_EQ(Browse([button](Api api, TelmarDialog* dlg) {
+                ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+                ASSERT_EQ(api->click(dlg, button), 0);
+                EXPECT_EQ(api->click(dlg, IDOK), -1);  // the dialog has ended
+              }),
+              53u);
+    EXPECT_EQ(Buffer(), "");
+    EXPECT_EQ(PendingValue(), "");
+    EXPECT_EQ(PendingName(), "");
+  }
+}
+
+TEST_F(BrowseFixture, ScriptReturningWithoutEndingClosesTheDialog) {
+  StartDriver();
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->selectTreePath(dlg, kRoom.c_str()); }),
+            53u);
+  EXPECT_EQ(Buffer(), "");
+}
+
+TEST_F(BrowseFixture, OkWithEmptyAddressLeavesBufferAndEmptiesPending) {
+  StartDriver();
+  SetPending("#009", "Somewhere");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDOK); }), 53u);
+  EXPECT_TRUE(BufferUntouched());
+  EXPECT_EQ(PendingValue(), "");
+  EXPECT_EQ(PendingName(), "");
+}
+
+TEST_F(BrowseFixture, OkWithoutMacroReturnsThePath) {
+  StartDriver();
+  SetPending("#009", "Somewhere");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, "Building.Plant.Meter.nvoFlow"), 0);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  EXPECT_EQ(Buffer(), "Building.Plant.Meter.nvoFlow");
+  EXPECT_EQ(buffer_[Buffer().size() + 1], 'Z');  // nothing written after the NUL
+  EXPECT_EQ(PendingValue(), "");
+  EXPECT_EQ(PendingName(), "");
+}
+
+TEST_F(BrowseFixture, OkWithMacroOfTheFileHandsNothingOver) {
+  StartDriver("#001 = other.prefix\n#002 = building.FLOOR1.room101\n");
+  SetPending("#009", "Somewhere");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              EXPECT_EQ(Text(api, dlg, IDC_MACRO), kRoom);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  EXPECT_EQ(Buffer(), "#002.nvoSpaceTemp");
+  EXPECT_EQ(PendingValue(), "");
+  EXPECT_EQ(PendingName(), "");
+}
+
+TEST_F(BrowseFixture, NewMacroIsPendingUntilALaterCancelledBrowse) {
+  StartDriver();
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  EXPECT_EQ(Buffer(), "#001.nvoSpaceTemp");
+  EXPECT_EQ(PendingValue(), kRoom);
+  EXPECT_EQ(PendingName(), "#001");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDCANCEL); }), 53u);
+  EXPECT_EQ(PendingValue(), "");
+  EXPECT_EQ(PendingName(), "");
+}
+
+TEST_F(BrowseFixture, NewMacroSkipsANameTheFileUses) {
+  // One macro, named #002: the entry count plus 1 is taken.
+  StartDriver("#002 = Building.Plant\n");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  EXPECT_EQ(Buffer(), "#003.nvoSpaceTemp");
+  EXPECT_EQ(PendingName(), "#003");
+  EXPECT_EQ(PendingValue(), kRoom);
+}
+
+TEST_F(BrowseFixture, FieldItemsAllowOptionsOtherObjectsDoNot) {
+  StartDriver();
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              char text[64];
+              int image = -1, depth = 0, field = -1;
+              for (int i = 0; i < api->itemCount(dlg, IDC_TREE) && field < 0; ++i) {
+                api->getItem(dlg, IDC_TREE, i, text, sizeof text, &image, &depth);
+                if (image == kImageNVField) field = i;
+              }
+              ASSERT_GE(field, 0);
+              ASSERT_EQ(api->selectTreePath(dlg, (kRoom + ".nvoLamp").c_str()), 0);
+              ASSERT_EQ(api->selectTreePath(dlg, (kRoom + ".nvoLamp.value").c_str()), 0);
+              EXPECT_EQ(api->isEnabled(dlg, IDC_TYPES), 1);
+              ASSERT_EQ(api->selectTreePath(dlg, (kRoom + ".Thermostat").c_str()), 0);
+              EXPECT_EQ(api->isEnabled(dlg, IDC_TYPES), 0);
+              EXPECT_EQ(api->isEnabled(dlg, IDC_POLLING), 0);
+              EXPECT_EQ(Text(api, dlg, IDC_ADDRESS), "#001.Thermostat");
+              api->click(dlg, IDCANCEL);
+            }),
+            53u);
+}
+
+TEST_F(BrowseFixture, RefreshWritesTheBrowseGateOrLogsItsAbsence) {
+  StartDriver();
+  Browse([](Api api, TelmarDialog* dlg) {
+    EXPECT_EQ(api->click(dlg, IDC_REFRESH), 0);
+    EXPECT_EQ(api->click(dlg, IDC_REFRESH), 0);
+    api->click(dlg, IDCANCEL);
+  });
+  EXPECT_EQ(kesthost::LogCount("TelMAR: !Browse gate not found", kLogError), 2u);
+  EXPECT_EQ(kesthost::CallCount("KestPutGateVal"), 0u);
+
+  kesthost::Gate gate;
+  gate.id = 77;
+  gate.type = 1;
+  gate.address = "!Browse";
+  kesthost::AddGate(gate);
+  kesthost::ClearLog();
+  Browse([](Api api, TelmarDialog* dlg) {
+    EXPECT_EQ(api->click(dlg, IDC_REFRESH), 0);
+    api->click(dlg, IDCANCEL);
+  });
+  EXPECT_EQ(kesthost::LogCount("!Browse gate not found"), 0u);
+  kesthost::Call call;
+  ASSERT_TRUE(kesthost::LastCall("KestPutGateVal", &call));
+  EXPECT_EQ(call.args, (std::vector<int64_t>{share_->clientId, 77, 1, 0, 0}));
+  EXPECT_EQ(call.real, 1.0);
+  ASSERT_TRUE(kesthost::LastCall("KestGetGateIdByAddressStr", &call));
+  EXPECT_EQ(call.args, (std::vector<int64_t>{share_->clientId, 1}));
+  EXPECT_EQ(call.text, "!Browse");
+}
+
+TEST_F(BrowseFixture, AddressLongerThanTheHostBufferIsRefused) {
+  // A macro of the file with a very long name makes the only address the host buffer cannot take.
+  const std::string longName = "#" + std::string(299, 'N');
+  StartDriver(longName + " = " + kRoom + "\n");
+  SetPending("#009", "Somewhere");
+  EXPECT_EQ(Browse([&](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              ASSERT_EQ(Text(api, dlg, IDC_ADDRESS), longName + ".nvoSpaceTemp");
+              api->click(dlg, IDOK);
+            }),
+            53u);
+  EXPECT_EQ(Buffer(), "");
+  EXPECT_EQ(buffer_[1], 'Z');
+  EXPECT_EQ(PendingValue(), "");
+  EXPECT_TRUE(
+      kesthost::LogContains("telMar: BrowseAddress() address of 313 characters", kLogError));
+}
+
+TEST_F(BrowseFixture, WithoutDriverOrMacroFileNoDialog) {
+  // No running driver: no block to open.
+  kesthost::Reset();
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDOK); }), 53u);
+  EXPECT_EQ(scriptRuns_, 0);
+  EXPECT_TRUE(BufferUntouched());
+  EXPECT_TRUE(kesthost::LogContains("telMar: OpenShareData() fail on OpenFileMapping"));
+
+  // A running driver, but the option file is gone.
+  StartDriver();
+  std::remove("TELMAR01.int");
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDOK); }), 53u);
+  EXPECT_EQ(scriptRuns_, 0);
+  EXPECT_TRUE(BufferUntouched());
+  EXPECT_TRUE(kesthost::LogContains("telMar: failed to open initialization file: 'TELMAR01.int'",
+                                    kLogError));
+}
+
+TEST_F(BrowseFixture, DialogThatCannotBeShownGivesEmptyText) {
+  StartDriver();
+  SetDialogScript(nullptr, nullptr);
+  // No script and no display: an X display that does not exist.
+  const char* savedPlatform = std::getenv("QT_QPA_PLATFORM");
+  const char* savedDisplay = std::getenv("DISPLAY");
+  std::string platform = savedPlatform ? savedPlatform : "";
+  std::string display = savedDisplay ? savedDisplay : "";
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  setenv("DISPLAY", ":4711", 1);
+  std::memset(buffer_, 'Z', sizeof buffer_);
+  BrowseParams params{buffer_};
+  VpiRequest request{};
+  request.instanceNumber = 1;
+  request.params = &params;
+  uint32_t result = BrowseAddress(&request);
+  savedPlatform ? setenv("QT_QPA_PLATFORM", platform.c_str(), 1) : unsetenv("QT_QPA_PLATFORM");
+  savedDisplay ? setenv("DISPLAY", display.c_str(), 1) : unsetenv("DISPLAY");
+  EXPECT_EQ(result, 53u);
+  EXPECT_EQ(Buffer(), "");
+  EXPECT_TRUE(
+      kesthost::LogContains("telMar: dialog 'LonWorks browser' cannot be shown", kLogError));
+}
+
+}  // namespace
+}  // namespace browsetest
