@@ -1,0 +1,324 @@
+// Host value cells and text buffers to and from VARIANTs.
+#include "lon/value_conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "host/kest_host.h"
+
+namespace {
+
+using Cell = std::array<uint8_t, 4>;
+constexpr uint8_t kPoison = 0xAA;
+
+Cell Poisoned() {
+  return {kPoison, kPoison, kPoison, kPoison};
+}
+Cell Half(uint16_t v) {
+  return {0, 0, uint8_t(v & 0xFF), uint8_t(v >> 8)};
+}
+
+VARIANT OfI2(int16_t v) {
+  VARIANT out;
+  VariantInit(&out);
+  out.vt = VT_I2;
+  out.iVal = v;
+  return out;
+}
+
+VARIANT OfText(const std::u16string& s) {
+  VARIANT out;
+  VariantInit(&out);
+  out.vt = VT_BSTR;
+  out.bstrVal = SysAllocStringLen(s.data(), uint32_t(s.size()));
+  return out;
+}
+
+class ValueConversion : public ::testing::Test {
+ protected:
+  void SetUp() override { kesthost::Reset(); }
+};
+
+TEST_F(ValueConversion, GateTypesMapToVariantTypes) {
+  const VARTYPE expected[] = {VT_I2, VT_I2,   VT_I2,   VT_R4,    VT_I4,
+                              VT_I4, VT_BOOL, VT_BSTR, VT_EMPTY, VT_EMPTY};
+  for (uint32_t type = 0; type < 10; ++type) {
+    EXPECT_EQ(GateTypeToVariantType(type), expected[type]) << "gate type " << type;
+  }
+  EXPECT_EQ(GateTypeToVariantType(0x10002), VT_EMPTY);
+}
+
+TEST_F(ValueConversion, BcdEncodingClampsAndPacksDigits) {
+  const struct {
+    int16_t value;
+    uint16_t bcd;
+  } rows[] = {{1234, 0x1234}, {9999, 0x9999}, {10000, 0x9999}, {32767, 0x9999}, {0, 0},
+              {-1, 0},        {-32768, 0},    {7, 0x0007},     {907, 0x0907},   {5060, 0x5060}};
+  for (const auto& row : rows) {
+    VARIANT v = OfI2(row.value);
+    Cell cell = Poisoned();
+    ASSERT_EQ(VariantToKestValue(&v, kGateBcd, cell.data(), nullptr), 1) << row.value;
+    EXPECT_EQ(cell, Half(row.bcd)) << row.value;
+  }
+}
+
+TEST_F(ValueConversion, BcdDecodingTakesNibblesUnchecked) {
+  const struct {
+    uint16_t bcd;
+    int16_t value;
+  } rows[] = {{0x1234, 1234}, {0x9999, 9999},  {0x00AF, 115},
+              {0, 0},         {0xFFFF, 16665}, {0x0900, 900}};
+  for (const auto& row : rows) {
+    Cell cell = Half(row.bcd);
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(KestToVariantValue(cell.data(), kGateBcd, &v), 1);
+    EXPECT_EQ(v.vt, VT_I2);
+    EXPECT_EQ(v.iVal, row.value) << std::hex << row.bcd;
+  }
+}
+
+TEST_F(ValueConversion, CellLayoutPerGateType) {
+  // 16-bit values sit in bytes 2..3 with bytes 0..1 zero; 32-bit values fill the cell.
+  VARIANT i2 = OfI2(-2);
+  Cell cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&i2, kGateInt16b, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, (Cell{0, 0, 0xFE, 0xFF}));
+
+  VARIANT i4;
+  VariantInit(&i4);
+  i4.vt = VT_I4;
+  i4.lVal = 0x01020304;
+  cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&i4, kGateInt32b, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, (Cell{4, 3, 2, 1}));
+
+  VARIANT r4;
+  VariantInit(&r4);
+  r4.vt = VT_R4;
+  r4.fltVal = 21.5f;
+  cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&r4, kGateFloat, cell.data(), nullptr), 1);
+  float back;
+  std::memcpy(&back, cell.data(), 4);
+  EXPECT_EQ(back, 21.5f);
+
+  // And back from the cell.
+  const struct {
+    uint32_t type;
+    Cell cell;
+    VARTYPE vt;
+    int32_t value;
+  } rows[] = {{kGateInt16, Half(0x8000), VT_I2, -32768},
+              {kGateInt16b, {0xFF, 0xFF, 5, 0}, VT_I2, 5},  // bytes 0..1 are not the value
+              {kGateInt32, {0x78, 0x56, 0x34, 0x12}, VT_I4, 0x12345678},
+              {kGateInt32b, {0xFF, 0xFF, 0xFF, 0xFF}, VT_I4, -1}};
+  for (const auto& row : rows) {
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(KestToVariantValue(row.cell.data(), row.type, &v), 1);
+    EXPECT_EQ(v.vt, row.vt);
+    EXPECT_EQ(row.vt == VT_I2 ? v.iVal : v.lVal, row.value) << "gate type " << row.type;
+  }
+  Cell floatCell;
+  std::memcpy(floatCell.data(), &back, 4);
+  VARIANT f;
+  VariantInit(&f);
+  ASSERT_EQ(KestToVariantValue(floatCell.data(), kGateFloat, &f), 1);
+  EXPECT_EQ(f.vt, VT_R4);
+  EXPECT_EQ(f.fltVal, 21.5f);
+}
+
+TEST_F(ValueConversion, BooleanBothWays) {
+  VARIANT t;
+  VariantInit(&t);
+  t.vt = VT_BOOL;
+  t.boolVal = VARIANT_TRUE;
+  Cell cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&t, kGateBool, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, Half(1));
+  t.boolVal = VARIANT_FALSE;
+  cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&t, kGateBool, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, Half(0));
+
+  const struct {
+    Cell cell;
+    VARIANT_BOOL expected;
+  } rows[] = {{Half(7), VARIANT_TRUE},
+              {Half(0x100), VARIANT_TRUE},
+              {Half(0), VARIANT_FALSE},
+              {{1, 1, 0, 0}, VARIANT_FALSE}};
+  for (const auto& row : rows) {
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(KestToVariantValue(row.cell.data(), kGateBool, &v), 1);
+    EXPECT_EQ(v.vt, VT_BOOL);
+    EXPECT_EQ(v.boolVal, row.expected);
+  }
+}
+
+TEST_F(ValueConversion, MatchingTypeIsUsedWithoutTheTraceLine) {
+  VARIANT v = OfI2(42);
+  Cell cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&v, kGateInt16, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, Half(42));
+  EXPECT_FALSE(kesthost::LogContains("before change type"));
+}
+
+TEST_F(ValueConversion, CoercionThatSucceedsIsTracedAndChangesTheVariant) {
+  VARIANT v = OfText(u"15");
+  Cell cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&v, kGateFloat, cell.data(), nullptr), 1);
+  float f;
+  std::memcpy(&f, cell.data(), 4);
+  EXPECT_EQ(f, 15.0f);
+  EXPECT_EQ(v.vt, VT_R4);  // changed in place
+  EXPECT_TRUE(kesthost::LogContains("telMAR: VariantToKestValue before change type = 4 8", 8));
+
+  VARIANT i2 = OfI2(5);
+  cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&i2, kGateBool, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, Half(1));
+}
+
+TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
+  const struct {
+    std::u16string text;
+    uint32_t type;
+    const char* message;
+  } rows[] = {
+      {u"abc", kGateFloat, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 4"},
+      {u"40000", kGateInt16, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 2"},
+      {u"1,5", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
+  };
+  for (const auto& row : rows) {
+    kesthost::ClearLog();
+    VARIANT v = OfText(row.text);
+    Cell cell = Poisoned();
+    char text[4] = "xyz";
+    EXPECT_EQ(VariantToKestValue(&v, row.type, cell.data(), text), 0);
+    EXPECT_EQ(cell, Poisoned());
+    EXPECT_STREQ(text, "xyz");
+    EXPECT_EQ(v.vt, VT_BSTR);
+    EXPECT_TRUE(kesthost::LogContains(row.message, 32)) << row.message;
+    VariantClear(&v);
+  }
+}
+
+TEST_F(ValueConversion, TextIsCutAtEightyBytesOnWholeCharacters) {
+  const std::string ascii100(100, 'x');
+  const std::string e2 = "\xC3\xA9";            // é, 2 bytes
+  const std::string euro = "\xE2\x82\xAC";      // €, 3 bytes
+  const std::string clef = "\xF0\x9D\x84\x9E";  // U+1D11E, 4 bytes (a surrogate pair)
+  const struct {
+    std::string in;
+    std::string out;
+  } rows[] = {
+      {ascii100, std::string(80, 'x')},
+      {std::string(80, 'y'), std::string(80, 'y')},
+      {"", ""},
+      {std::string(79, 'a') + e2, std::string(79, 'a')},
+      {std::string(78, 'a') + e2 + "b", std::string(78, 'a') + e2},
+      {std::string(78, 'a') + euro, std::string(78, 'a')},
+      {std::string(77, 'a') + euro + "b", std::string(77, 'a') + euro},
+      {std::string(77, 'a') + clef, std::string(77, 'a')},
+      {std::string(76, 'a') + clef + "b", std::string(76, 'a') + clef},
+      {"Gr\xC3\xBC\xC3\x9F"
+       "e 21\xC2\xB0"
+       "C",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e 21\xC2\xB0"
+       "C"},
+  };
+  for (const auto& row : rows) {
+    std::u16string wide;
+    // Build the BSTR from the UTF-8 row through the host direction, then come back.
+    VARIANT v;
+    VariantInit(&v);
+    std::string hostText = row.in;
+    ASSERT_EQ(KestToVariantValue(hostText.c_str(), kGateText, &v), 1);
+    char text[120];
+    std::memset(text, kPoison, sizeof(text));
+    Cell cell = Poisoned();
+    ASSERT_EQ(VariantToKestValue(&v, kGateText, cell.data(), text), 1);
+    EXPECT_EQ(std::string(text), row.out) << row.in.size() << " bytes in";
+    EXPECT_EQ(uint8_t(text[81]), kPoison) << "nothing written past the 81-byte buffer";
+    EXPECT_EQ(cell, Poisoned()) << "a text gate writes no cell";
+    VariantClear(&v);
+  }
+}
+
+TEST_F(ValueConversion, AbsentStringGivesEmptyTextAndNonTextTypesLeaveTheBuffer) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = nullptr;
+  char text[8] = "poison";
+  ASSERT_EQ(VariantToKestValue(&v, kGateText, nullptr, text), 1);
+  EXPECT_STREQ(text, "");
+
+  VARIANT i2 = OfI2(3);
+  std::strcpy(text, "poison");
+  Cell cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&i2, kGateInt16, cell.data(), text), 1);
+  EXPECT_STREQ(text, "poison");
+}
+
+TEST_F(ValueConversion, HostTextBecomesAWholeWideString) {
+  std::string longText(300, 'q');
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(KestToVariantValue(longText.c_str(), kGateText, &v), 1);
+  EXPECT_EQ(v.vt, VT_BSTR);
+  EXPECT_EQ(SysStringLen(v.bstrVal), 300u);
+
+  // Replaces what the VARIANT held (no leak under the sanitizer).
+  ASSERT_EQ(KestToVariantValue("Gr\xC3\xBC\xC3\x9F"
+                               "e",
+                               kGateText, &v),
+            1);
+  EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), u"Gr\u00fc\u00dfe");
+  VariantClear(&v);
+
+  // Text that is not valid multibyte text is refused.
+  ASSERT_EQ(KestToVariantValue("bad \xC3 byte", kGateText, &v), 0);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+}
+
+TEST_F(ValueConversion, UnknownGateTypeIsEmptyAndWritesZero) {
+  Cell cell = Half(0x1234);
+  VARIANT v;
+  VariantInit(&v);
+  ASSERT_EQ(KestToVariantValue(cell.data(), 9, &v), 1);
+  EXPECT_EQ(v.vt, VT_EMPTY);
+
+  VARIANT i2 = OfI2(77);
+  cell = Poisoned();
+  ASSERT_EQ(VariantToKestValue(&i2, 9, cell.data(), nullptr), 1);
+  EXPECT_EQ(cell, (Cell{0, 0, 0, 0}));
+}
+
+TEST_F(ValueConversion, RoundTripKeepsEveryTypesValue) {
+  const struct {
+    uint32_t type;
+    Cell cell;
+  } rows[] = {{kGateInt16, Half(0x7FFF)},
+              {kGateBcd, Half(0x4321)},
+              {kGateInt32, {1, 2, 3, 0x84}},
+              {kGateBool, Half(1)},
+              {kGateFloat, {0x00, 0x00, 0xC0, 0x7F}}};  // a quiet NaN passes untouched
+  for (const auto& row : rows) {
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(KestToVariantValue(row.cell.data(), row.type, &v), 1);
+    Cell back = Poisoned();
+    ASSERT_EQ(VariantToKestValue(&v, row.type, back.data(), nullptr), 1);
+    EXPECT_EQ(back, row.cell) << "gate type " << row.type;
+  }
+}
+
+}  // namespace

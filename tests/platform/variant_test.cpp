@@ -1,0 +1,395 @@
+// VARIANT services: coercion answers as the original platform gives them, and ownership of
+// strings and byte arrays.
+#include "platform/variant.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A value written as a test row: its type and payload.
+struct Val {
+  VARTYPE vt = VT_EMPTY;
+  double number = 0;  // I2, I4, R4, BOOL
+  std::u16string text;
+  std::vector<uint8_t> bytes;
+};
+Val I2(int v) {
+  return {VT_I2, double(v), {}, {}};
+}
+Val I4(double v) {
+  return {VT_I4, v, {}, {}};
+}
+Val R4(double v) {
+  return {VT_R4, v, {}, {}};
+}
+Val Bool(bool v) {
+  return {VT_BOOL, v ? -1.0 : 0.0, {}, {}};
+}
+Val Str(const std::u16string& s) {
+  return {VT_BSTR, 0, s, {}};
+}
+Val Empty() {
+  return {};
+}
+Val Bytes(std::vector<uint8_t> b) {
+  return {VT_ARRAY_UI1, 0, {}, std::move(b)};
+}
+
+VARIANT Make(const Val& v) {
+  VARIANT out;
+  VariantInit(&out);
+  out.vt = v.vt;
+  switch (v.vt) {
+    case VT_I2:
+      out.iVal = static_cast<int16_t>(v.number);
+      break;
+    case VT_I4:
+      out.lVal = static_cast<int32_t>(v.number);
+      break;
+    case VT_R4:
+      out.fltVal = static_cast<float>(v.number);
+      break;
+    case VT_BOOL:
+      out.boolVal = static_cast<VARIANT_BOOL>(v.number);
+      break;
+    case VT_BSTR:
+      out.bstrVal = SysAllocStringLen(v.text.data(), uint32_t(v.text.size()));
+      break;
+    case VT_ARRAY_UI1:
+      out.parray = ByteArrayCreate(v.bytes.data(), uint32_t(v.bytes.size()));
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+std::string Show(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_EMPTY:
+      return "empty";
+    case VT_I2:
+      return "i2 " + std::to_string(v.iVal);
+    case VT_I4:
+      return "i4 " + std::to_string(v.lVal);
+    case VT_R4: {
+      char b[64];
+      std::snprintf(b, sizeof b, "r4 %.9g", v.fltVal);
+      return b;
+    }
+    case VT_BOOL:
+      return "bool " + std::to_string(v.boolVal);
+    case VT_BSTR: {
+      std::string s;
+      for (uint32_t i = 0; i < SysStringLen(v.bstrVal); ++i) s.push_back(char(v.bstrVal[i]));
+      return "bstr '" + s + "'";
+    }
+    case VT_ARRAY_UI1: {
+      std::string s = "bytes";
+      for (uint32_t i = 0; v.parray && i < v.parray->size; ++i) {
+        s += " " + std::to_string(v.parray->data[i]);
+      }
+      return s;
+    }
+    default:
+      return "vt " + std::to_string(v.vt);
+  }
+}
+
+std::string Show(const Val& v) {
+  VARIANT tmp = Make(v);
+  std::string s = Show(tmp);
+  VariantClear(&tmp);
+  return s;
+}
+
+struct Row {
+  Val from;
+  VARTYPE to;
+  HRESULT hr;
+  Val expect;  // when hr is S_OK
+};
+
+// Answers taken from the reference platform (flags 0).
+const std::vector<Row>& Rows() {
+  static const std::vector<Row> rows = {
+      // Floating point to integer: nearest, ties to even, overflow at the range's edge.
+      {R4(0.5), VT_I2, S_OK, I2(0)},
+      {R4(1.5), VT_I2, S_OK, I2(2)},
+      {R4(2.5), VT_I2, S_OK, I2(2)},
+      {R4(3.5), VT_I4, S_OK, I4(4)},
+      {R4(-0.5), VT_I2, S_OK, I2(0)},
+      {R4(-1.5), VT_I4, S_OK, I4(-2)},
+      {R4(-2.5), VT_I2, S_OK, I2(-2)},
+      {R4(3.49), VT_I2, S_OK, I2(3)},
+      {R4(32767.4), VT_I2, S_OK, I2(32767)},
+      {R4(32767.5), VT_I2, DISP_E_OVERFLOW, {}},
+      {R4(32767.5), VT_I4, S_OK, I4(32768)},
+      {R4(32766.5), VT_I2, S_OK, I2(32766)},
+      {R4(-32768.5), VT_I2, S_OK, I2(-32768)},
+      {R4(-32769), VT_I2, DISP_E_OVERFLOW, {}},
+      {R4(1e10), VT_I4, DISP_E_OVERFLOW, {}},
+      {R4(2147483647.0), VT_I4, DISP_E_OVERFLOW, {}},  // the float is 2^31
+      {R4(INFINITY), VT_I2, DISP_E_OVERFLOW, {}},
+      {R4(-INFINITY), VT_I4, DISP_E_OVERFLOW, {}},
+      {R4(NAN), VT_I2, DISP_E_OVERFLOW, {}},
+      {R4(NAN), VT_I4, DISP_E_OVERFLOW, {}},
+      // Integer narrowing and widening.
+      {I4(32767), VT_I2, S_OK, I2(32767)},
+      {I4(32768), VT_I2, DISP_E_OVERFLOW, {}},
+      {I4(-32768), VT_I2, S_OK, I2(-32768)},
+      {I4(-32769), VT_I2, DISP_E_OVERFLOW, {}},
+      {I4(16777217), VT_R4, S_OK, R4(16777216)},
+      {I2(-32768), VT_I4, S_OK, I4(-32768)},
+      {I2(123), VT_R4, S_OK, R4(123)},
+      // Text to numbers: sign, blanks around, fraction, exponent; nothing else.
+      {Str(u"15"), VT_R4, S_OK, R4(15)},
+      {Str(u"15"), VT_I2, S_OK, I2(15)},
+      {Str(u" 15 "), VT_I4, S_OK, I4(15)},
+      {Str(u"\t15\u3000"), VT_I2, S_OK, I2(15)},
+      {Str(u"+15"), VT_I2, S_OK, I2(15)},
+      {Str(u"-15"), VT_R4, S_OK, R4(-15)},
+      {Str(u"- 15"), VT_I2, S_OK, I2(-15)},
+      {Str(u"15.5"), VT_I2, S_OK, I2(16)},
+      {Str(u"2.5"), VT_I4, S_OK, I4(2)},
+      {Str(u"-2.5"), VT_I2, S_OK, I2(-2)},
+      {Str(u"3.5"), VT_I2, S_OK, I2(4)},
+      {Str(u"1e3"), VT_I2, S_OK, I2(1000)},
+      {Str(u"1.5E+3"), VT_I4, S_OK, I4(1500)},
+      {Str(u"1E-2"), VT_R4, S_OK, R4(0.01)},
+      {Str(u"1."), VT_I2, S_OK, I2(1)},
+      {Str(u".5"), VT_R4, S_OK, R4(0.5)},
+      {Str(u"-.5"), VT_I2, S_OK, I2(0)},
+      {Str(u"00012"), VT_I4, S_OK, I4(12)},
+      {Str(u"-0"), VT_I2, S_OK, I2(0)},
+      {Str(u"32767"), VT_I2, S_OK, I2(32767)},
+      {Str(u"32768"), VT_I2, DISP_E_OVERFLOW, {}},
+      {Str(u"32767.5"), VT_I2, DISP_E_OVERFLOW, {}},
+      {Str(u"-32768.5"), VT_I2, S_OK, I2(-32768)},
+      {Str(u"-32769"), VT_I4, S_OK, I4(-32769)},
+      {Str(u"2147483646.5"), VT_I4, S_OK, I4(2147483646)},
+      {Str(u"2147483647.5"), VT_I4, DISP_E_OVERFLOW, {}},
+      {Str(u"12345678901"), VT_I4, DISP_E_OVERFLOW, {}},
+      {Str(u"1E40"), VT_R4, DISP_E_OVERFLOW, {}},
+      {Str(u"1e400"), VT_R4, DISP_E_OVERFLOW, {}},
+      {Str(u"1e400"), VT_I2, DISP_E_OVERFLOW, {}},
+      {Str(u"1e-39"), VT_R4, S_OK, R4(1e-39)},
+      {Str(u"1e-46"), VT_R4, DISP_E_OVERFLOW, {}},
+      {Str(u"1.5e-50"), VT_I2, S_OK, I2(0)},
+      {Str(u"1e-400"), VT_I4, S_OK, I4(0)},
+      {Str(u"abc"), VT_R4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u""), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"   "), VT_I4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"15abc"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"15 x"), VT_R4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1 5"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1.5."), VT_R4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1.2.3"), VT_I4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"0x10"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1e"), VT_R4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1e+"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"e5"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"+"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"."), VT_R4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"1d3"), VT_I4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"\u0663"), VT_I2, DISP_E_TYPEMISMATCH, {}},  // a non-Latin digit
+      {Str(u"TRUE"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      // Forms the reference accepts beyond one plain decimal number are refused here.
+      {Str(u"1,000"), VT_I4, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"(15)"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"$15"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"&H10"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"15-"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"+-1"), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      // Text to boolean: the two words, then numbers.
+      {Str(u"True"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u"TrUe"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u"false"), VT_BOOL, S_OK, Bool(false)},
+      {Str(u"#TRUE#"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u"#FALSE#"), VT_BOOL, S_OK, Bool(false)},
+      {Str(u"#true#"), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
+      {Str(u" true "), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"yes"), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"15"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u"0.0"), VT_BOOL, S_OK, Bool(false)},
+      {Str(u"1E40"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u"1e-400"), VT_BOOL, S_OK, Bool(true)},
+      {Str(u""), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
+      // Numbers to text: shortest form, "%G" layout.
+      {I2(0), VT_BSTR, S_OK, Str(u"0")},
+      {I2(-32768), VT_BSTR, S_OK, Str(u"-32768")},
+      {I4(-2147483647 - 1), VT_BSTR, S_OK, Str(u"-2147483648")},
+      {R4(0), VT_BSTR, S_OK, Str(u"0")},
+      {R4(-0.0), VT_BSTR, S_OK, Str(u"0")},
+      {R4(1.5), VT_BSTR, S_OK, Str(u"1.5")},
+      {R4(0.1), VT_BSTR, S_OK, Str(u"0.1")},
+      {R4(0.3), VT_BSTR, S_OK, Str(u"0.3")},
+      {R4(-0.5), VT_BSTR, S_OK, Str(u"-0.5")},
+      {R4(3.14159), VT_BSTR, S_OK, Str(u"3.14159")},
+      {R4(100000), VT_BSTR, S_OK, Str(u"100000")},
+      {R4(1234567), VT_BSTR, S_OK, Str(u"1234567")},
+      {R4(9999999), VT_BSTR, S_OK, Str(u"9999999")},
+      {R4(10000000), VT_BSTR, S_OK, Str(u"1E+07")},
+      {R4(123456.7), VT_BSTR, S_OK, Str(u"123456.7")},
+      {R4(99999.99), VT_BSTR, S_OK, Str(u"99999.99")},
+      {R4(1e10), VT_BSTR, S_OK, Str(u"1E+10")},
+      {R4(1e-10), VT_BSTR, S_OK, Str(u"1E-10")},
+      {R4(1e-4), VT_BSTR, S_OK, Str(u"0.0001")},
+      {R4(1e-5), VT_BSTR, S_OK, Str(u"1E-05")},
+      {R4(-1e-5), VT_BSTR, S_OK, Str(u"-1E-05")},
+      {R4(2.5e-7), VT_BSTR, S_OK, Str(u"2.5E-07")},
+      {R4(0.000123456), VT_BSTR, S_OK, Str(u"0.000123456")},
+      {R4(1e38), VT_BSTR, S_OK, Str(u"1E+38")},
+      // Beyond 7 digits the text keeps every digit the float needs.
+      {R4(16777216), VT_BSTR, S_OK, Str(u"1.6777216E+07")},
+      {R4(1234567.75), VT_BSTR, S_OK, Str(u"1234567.8")},
+      // Booleans.
+      {Bool(true), VT_BSTR, S_OK, Str(u"-1")},
+      {Bool(false), VT_BSTR, S_OK, Str(u"0")},
+      {Bool(true), VT_I2, S_OK, I2(-1)},
+      {Bool(true), VT_I4, S_OK, I4(-1)},
+      {Bool(true), VT_R4, S_OK, R4(-1)},
+      {Bool(false), VT_R4, S_OK, R4(0)},
+      {I2(0), VT_BOOL, S_OK, Bool(false)},
+      {I2(1), VT_BOOL, S_OK, Bool(true)},
+      {I2(-1), VT_BOOL, S_OK, Bool(true)},
+      {I4(123456), VT_BOOL, S_OK, Bool(true)},
+      {R4(-0.0), VT_BOOL, S_OK, Bool(false)},
+      {R4(0.5), VT_BOOL, S_OK, Bool(true)},
+      {R4(NAN), VT_BOOL, S_OK, Bool(true)},
+      // Empty to every type, every type to empty.
+      {Empty(), VT_I2, S_OK, I2(0)},
+      {Empty(), VT_I4, S_OK, I4(0)},
+      {Empty(), VT_R4, S_OK, R4(0)},
+      {Empty(), VT_BOOL, S_OK, Bool(false)},
+      {Empty(), VT_BSTR, S_OK, Str(u"")},
+      {Empty(), VT_EMPTY, S_OK, Empty()},
+      {Empty(), VT_ARRAY_UI1, DISP_E_TYPEMISMATCH, {}},
+      {I2(5), VT_EMPTY, S_OK, Empty()},
+      {Str(u"abc"), VT_EMPTY, S_OK, Empty()},
+      // Byte arrays only to themselves.
+      {Bytes({0x0a, 0x1b}), VT_ARRAY_UI1, S_OK, Bytes({0x0a, 0x1b})},
+      {Bytes({}), VT_ARRAY_UI1, S_OK, Bytes({})},
+      {Bytes({0x0a, 0x1b}), VT_I2, DISP_E_TYPEMISMATCH, {}},
+      {Bytes({0x0a, 0x1b}), VT_BSTR, DISP_E_TYPEMISMATCH, {}},
+      {Bytes({0x0a, 0x1b}), VT_BOOL, DISP_E_TYPEMISMATCH, {}},
+      {Bytes({0x0a, 0x1b}), VT_EMPTY, DISP_E_TYPEMISMATCH, {}},
+      {I2(1), VT_ARRAY_UI1, DISP_E_TYPEMISMATCH, {}},
+      {Str(u"0a1b"), VT_ARRAY_UI1, DISP_E_TYPEMISMATCH, {}},
+      // Same type: a copy.
+      {Str(u"same"), VT_BSTR, S_OK, Str(u"same")},
+      {R4(21.5), VT_R4, S_OK, R4(21.5)},
+  };
+  return rows;
+}
+
+TEST(VariantChangeType, FollowsTheCoercionRules) {
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(Show(row.from) + " -> vt " + std::to_string(row.to));
+    VARIANT src = Make(row.from);
+    VARIANT dst;
+    VariantInit(&dst);
+    dst.vt = VT_I4;
+    dst.lVal = 0x5A5A5A5A;  // poison: a failure must leave it, a success must replace it
+    HRESULT hr = VariantChangeType(&dst, &src, 0, row.to);
+    EXPECT_EQ(hr, row.hr);
+    if (row.hr == S_OK) {
+      EXPECT_EQ(Show(dst), Show(row.expect));
+    } else {
+      EXPECT_EQ(Show(dst), "i4 1515870810");
+    }
+    EXPECT_EQ(Show(src), Show(row.from)) << "the source must not change";
+    VariantClear(&src);
+    VariantClear(&dst);
+  }
+}
+
+TEST(VariantChangeType, InPlaceReplacesOrKeepsTheValue) {
+  for (const Row& row : Rows()) {
+    SCOPED_TRACE(Show(row.from) + " -> vt " + std::to_string(row.to));
+    VARIANT v = Make(row.from);
+    HRESULT hr = VariantChangeType(&v, &v, 0, row.to);
+    EXPECT_EQ(hr, row.hr);
+    EXPECT_EQ(Show(v), row.hr == S_OK ? Show(row.expect) : Show(row.from));
+    VariantClear(&v);
+  }
+}
+
+TEST(VariantChangeType, RefusesTypesOutsideTheSetAndNullArguments) {
+  VARIANT v = Make(I2(1));
+  VARIANT odd;
+  VariantInit(&odd);
+  odd.vt = 5;  // VT_R8: not ours
+  EXPECT_EQ(VariantChangeType(&v, &v, 0, 5), DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantChangeType(&v, &odd, 0, VT_I2), DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_UI1), DISP_E_BADVARTYPE);
+  EXPECT_EQ(VariantChangeType(nullptr, &v, 0, VT_I2), E_INVALIDARG);
+  EXPECT_EQ(VariantChangeType(&v, nullptr, 0, VT_I2), E_INVALIDARG);
+  EXPECT_EQ(Show(v), "i2 1");
+}
+
+TEST(VariantChangeType, NullStringReadsAsEmptyText) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = nullptr;
+  VARIANT out;
+  VariantInit(&out);
+  EXPECT_EQ(VariantChangeType(&out, &v, 0, VT_I2), DISP_E_TYPEMISMATCH);
+  ASSERT_EQ(VariantChangeType(&out, &v, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(SysStringLen(out.bstrVal), 0u);
+  VariantClear(&out);
+}
+
+TEST(Variant, CopyIsDeepAndClearReleases) {
+  VARIANT text = Make(Str(u"copy me"));
+  VARIANT bytes = Make(Bytes({1, 2, 3}));
+  VARIANT dst = Make(Str(u"old"));  // replaced without a leak
+  ASSERT_EQ(VariantCopy(&dst, &text), S_OK);
+  ASSERT_NE(dst.bstrVal, text.bstrVal);
+  VariantClear(&text);
+  EXPECT_EQ(Show(dst), "bstr 'copy me'");
+  ASSERT_EQ(VariantCopy(&dst, &bytes), S_OK);
+  ASSERT_NE(dst.parray, bytes.parray);
+  bytes.parray->data[0] = 9;
+  EXPECT_EQ(Show(dst), "bytes 1 2 3");
+  EXPECT_EQ(VariantCopy(&dst, &dst), S_OK);
+  EXPECT_EQ(Show(dst), "bytes 1 2 3");
+  VariantClear(&bytes);
+  VariantClear(&dst);
+  EXPECT_EQ(dst.vt, VT_EMPTY);
+}
+
+TEST(Variant, StringsAreCountedAndTerminated) {
+  const char16_t withNul[] = {u'a', 0, u'b'};
+  BSTR s = SysAllocStringLen(withNul, 3);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(SysStringLen(s), 3u);
+  EXPECT_EQ(s[1], 0);
+  EXPECT_EQ(s[3], 0);
+  SysFreeString(s);
+
+  BSTR zeroed = SysAllocStringLen(nullptr, 4);
+  ASSERT_NE(zeroed, nullptr);
+  EXPECT_EQ(SysStringLen(zeroed), 4u);
+  for (int i = 0; i <= 4; ++i) EXPECT_EQ(zeroed[i], 0);
+  SysFreeString(zeroed);
+
+  BSTR counted = SysAllocString(u"hello");
+  EXPECT_EQ(SysStringLen(counted), 5u);
+  SysFreeString(counted);
+  EXPECT_EQ(SysAllocString(nullptr), nullptr);
+  EXPECT_EQ(SysStringLen(nullptr), 0u);
+  SysFreeString(nullptr);
+
+  // A length whose byte count does not fit the header is refused, not wrapped.
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0x80000000u), nullptr);
+  EXPECT_EQ(SysAllocStringLen(nullptr, 0xFFFFFFFFu), nullptr);
+}
+
+}  // namespace
