@@ -2,6 +2,7 @@
 // an address parse, which takes over the pending macro, and a browse command, which reads the
 // delimiter and client id and writes the pending macro back.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -32,6 +33,7 @@ void LeaveBlock(const uint8_t* data, size_t size) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   driver = &FuzzSetUp("[Lns]\n[Macros]\n", true);
   if (CreateShareData(&driver->request) != 0) __builtin_trap();
+  std::atexit([] { RemoveShareData(1); });
   SetDialogScript(PickLongPathAndOk, nullptr);
   return 0;
 }
