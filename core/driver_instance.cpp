@@ -26,6 +26,7 @@ int InstanceSetup(VpiRequest* request) {
   DriverInstance* inst = new (request->instance) DriverInstance();
   GlobalInst.store(inst);
   inst->instanceNumber = static_cast<uint8_t>(request->instanceNumber);
+  inst->fullInstanceNumber = static_cast<uint32_t>(request->instanceNumber);
   inst->name = kDriverName;
   inst->clientName = inst->name;
   inst->version = kDriverVersion;
@@ -39,7 +40,7 @@ void InstanceTeardown(DriverInstance* inst) {
   if (inst->shareHandle || inst->shareView) {
     CloseShareData(inst->shareHandle, inst->shareView);
     // The driver's block ends with it: browse commands can no longer open it.
-    RemoveShareData(inst->instanceNumber);
+    RemoveShareData(inst->fullInstanceNumber);
     inst->shareHandle = nullptr;
     inst->shareView = nullptr;
   }

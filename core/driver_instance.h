@@ -28,6 +28,8 @@ struct DriverInstance {
   std::atomic<uint8_t> clientId{0};
   std::string clientName;
   uint8_t instanceNumber = 0;  // low byte of the request's instanceNumber
+  // The request's whole instance number: it names the option file and the shared block.
+  uint32_t fullInstanceNumber = 0;
   CLns* lns = nullptr;
   DriverListener* listener = nullptr;  // owned
 

@@ -17,14 +17,14 @@ uint16_t KestWaitMsg(uint8_t clientId, HostMessage* msg, uint32_t timeout);
 uint16_t KestGetGateDef(uint8_t clientId, uint32_t gateId, GateDef* def);
 uint16_t KestGetGateIdByAddressStr(uint8_t clientId, uint8_t instanceNumber, const char* address,
                                    uint32_t* gateId);
-uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, double value,
-                        uint32_t a, uint32_t b);
+uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, double value, uint32_t a,
+                        uint32_t b);
 uint16_t KestPutGateRawValue(uint8_t clientId, uint32_t gateId, uint32_t rawValue, uint32_t a,
                              uint32_t mode, uint32_t b, uint32_t c);
 uint16_t KestPutGateStr(uint8_t clientId, uint32_t gateId, uint32_t mode, const char* text,
                         uint32_t a, uint32_t b);
-uint16_t KestSetPlcCommStatus(uint8_t clientId, uint8_t instanceNumber, int32_t node,
-                              uint32_t a, uint32_t detached);
+uint16_t KestSetPlcCommStatus(uint8_t clientId, uint8_t instanceNumber, int32_t node, uint32_t a,
+                              uint32_t detached);
 uint16_t KestGetSingleVpiSampler(uint8_t clientId, uint8_t instanceNumber, int32_t* active);
 
 // The host log. level 32: errors, start and stop, option listing; level 8: traces.

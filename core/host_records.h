@@ -82,7 +82,7 @@ struct HostMessage {
 enum HostMessageCode : uint16_t {
   kMsgGateActivity = 109,
   kMsgGateDefChange = 121,
-  kMsgHbActive = 123,  // KEST_HB_ACTIVE
+  kMsgHbActive = 123,   // KEST_HB_ACTIVE
   kMsgHbPassive = 124,  // KEST_HB_PASSIVE
 };
 

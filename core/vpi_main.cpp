@@ -110,9 +110,7 @@ uint32_t HandToWorker(VpiRequest* request) {
   uint32_t result = resultSlot;
   // After EndVpi the worker leaves its loop: return only once it has, so that the host may
   // unload the library as soon as EndVpi returns.
-  if (!WorkerRunsFor(request->instanceNumber) && WorkerAlive()) {
-    EventWait(stoppedEvent, -1);
-  }
+  if (!WorkerRunsFor(request->instanceNumber)) EventWait(stoppedEvent, -1);
   return result;
 }
 

@@ -210,8 +210,8 @@ uint32_t VpiThread() {
   err(kLogError, "telMAR> VpiThread() stopping successfully");
   ThreadQueueDestroy();
   workerThreadId.store(0);
-  EventSet(stoppedEvent);
   workerAlive.store(false);
+  EventSet(stoppedEvent);  // the last touch of the driver's state
   return 0;
 }
 

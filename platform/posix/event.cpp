@@ -28,10 +28,9 @@ bool EventSet(PlatformEvent* event) {
     errno = EINVAL;
     return false;
   }
-  {
-    std::lock_guard<std::mutex> held(event->lock);
-    event->signalled = true;
-  }
+  // Notify under the lock: the released waiter may close the event as soon as it returns.
+  std::lock_guard<std::mutex> held(event->lock);
+  event->signalled = true;
   event->changed.notify_one();
   return true;
 }

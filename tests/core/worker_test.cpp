@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#include "core/handoff.h"
+#include "core/vpi_main.h"
+#include "core/worker.h"
+#include "host/kest_host.h"
+#include "platform/process_shared.h"
+#include "tests/core/driver_fixture.h"
+
+namespace {
+
+TEST_F(DriverTest, NoHostPollingWithoutAClient) {
+  kesthost::FailCall("KestMkClient", 3);
+  ASSERT_EQ(ColdStart(), 2u);
+  kesthost::PushMessage(kMsgHbActive);
+  // Two round trips: the worker has been through its wait between them.
+  ASSERT_EQ(Call(kWarmStart), 0u);
+  ASSERT_EQ(Call(kWarmStart), 0u);
+  EXPECT_EQ(kesthost::PendingMessages(), 1u);
+  EXPECT_EQ(LogIndex("KEST_HB_ACTIVE"), -1);
+}
+
+TEST_F(DriverTest, HostMessagesGoToProcessKestMsg) {
+  ASSERT_EQ(ColdStart(), 0u);
+  kesthost::PushMessage(kMsgHbActive);
+  ASSERT_TRUE(kesthost::WaitFor([] { return kesthost::PendingMessages() == 0; }));
+  ASSERT_TRUE(kesthost::WaitFor([] {
+    return kesthost::LogContains("telMAR> ProcessKestMsg(), KEST_HB_ACTIVE message", 32);
+  }));
+  EXPECT_EQ(ProcessSharedData()->stationActive.load(), 1);
+}
+
+TEST_F(DriverTest, HostShutdownRemovesTheClientAndEndVpiStillStops) {
+  ASSERT_EQ(ColdStart(), 0u);
+  const uint8_t client = kesthost::CurrentClient();
+  kesthost::ClearCalls();
+  kesthost::BeginShutdown();
+  ASSERT_TRUE(kesthost::WaitFor([] {
+    return kesthost::LogContains("telMAR> VpiThread() kestcon shutdown, client removed", 32);
+  }));
+  EXPECT_LT(LogIndex("telMAR> VpiThread() kestcon shutdown, remove client..."),
+            LogIndex("telMAR> VpiThread() kestcon shutdown, client removed"));
+  kesthost::Call call;
+  ASSERT_TRUE(kesthost::LastCall("KestRqNetMsg", &call));
+  EXPECT_EQ(call.args, (std::vector<int64_t>{client, 2}));
+  ASSERT_TRUE(kesthost::LastCall("KestRmClient", &call));
+  EXPECT_EQ(call.args, (std::vector<int64_t>{client}));
+  EXPECT_EQ(inst()->clientId.load(), 0);
+
+  // Without a client the worker still executes commands, and EndVpi has no client to remove.
+  EXPECT_EQ(Call(kBlockWrite), 1u);
+  ASSERT_EQ(EndVpi(), 0u);
+  EXPECT_EQ(kesthost::CallCount("KestRmClient"), 1u);
+  EXPECT_EQ(kesthost::LogCount("kestcon shutdown, remove client"), 1u);
+  EXPECT_FALSE(WorkerAlive());
+}
+
+TEST_F(DriverTest, ThreadMessageIsHandledAfterTheCommandThatPostedIt) {
+  kesthost::Gate gate;
+  gate.id = 17;
+  gate.type = 1;
+  kesthost::AddGate(gate);
+  std::atomic<bool> posted{false};
+  std::atomic<bool> coldStartReturned{false};
+  std::atomic<int> putAfterReturn{-1};
+  // Post from inside ColdStart, on the worker, as the parsers post from inside their command.
+  kesthost::SetLogSink([&](int, const std::string& text) {
+    if (text == "TelMAR: driver loaded") posted = PostWorkerMessage(kMsgPutNodeValue, 1, 17);
+  });
+  // The put runs on the worker: it may only come once the command's result is with the host.
+  kesthost::SetPutSink([&](const kesthost::Gate&) {
+    putAfterReturn = kesthost::WaitFor([&] { return coldStartReturned.load(); }) ? 1 : 0;
+  });
+  ASSERT_EQ(ColdStart(), 0u);
+  coldStartReturned = true;
+  EXPECT_TRUE(posted.load());
+  ASSERT_TRUE(kesthost::WaitFor([&] { return putAfterReturn.load() >= 0; }));
+  EXPECT_EQ(putAfterReturn.load(), 1);
+  ASSERT_TRUE(kesthost::GetGate(17, &gate));
+  EXPECT_EQ(gate.raw, 65536u);
+}
+
+TEST_F(DriverTest, EndVpiReturnsOnlyOnceTheLoopHasEnded) {
+  ASSERT_EQ(ColdStart(), 0u);
+  ASSERT_EQ(EndVpi(), 0u);
+  std::vector<std::string> log = LogTexts();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ(log.back(), "telMAR> VpiThread() stopping successfully");
+  EXPECT_FALSE(WorkerAlive());
+  // Its queue went with it, and the host is no longer polled.
+  EXPECT_FALSE(PostWorkerMessage(kMsgPutNodeValue, 1, 17));
+  kesthost::PushMessage(kMsgHbActive);
+  ASSERT_EQ(ColdStart(), 0u);  // a new worker, which takes the message
+  EXPECT_EQ(kesthost::LogCount("VpiThread() started successfully"), 2u);
+  ASSERT_TRUE(kesthost::WaitFor([] { return kesthost::PendingMessages() == 0; }));
+}
+
+TEST_F(DriverTest, ExceptionsNeverCrossVpiMainOrTheWorkerLoop) {
+  // The host's log call throws once on a chosen line; the driver must contain it.
+  std::string throwOn;
+  std::atomic<bool> thrown{false};
+  kesthost::SetLogSink([&](int, const std::string& text) {
+    if (!thrown && text.find(throwOn) != std::string::npos) {
+      thrown = true;
+      throw std::runtime_error("host failure");
+    }
+  });
+
+  throwOn = "TelMAR: driver loaded";  // inside a worker command
+  EXPECT_EQ(ColdStart(), 2u);
+  EXPECT_GE(LogIndex("telMAR> VpiThread() ERROR: exception in command 1: host failure"), 0);
+  EXPECT_EQ(Call(kBlockWrite), 1u);  // the worker serves on
+
+  thrown = false;
+  throwOn = "KEST_HB_ACTIVE";  // inside a host message
+  kesthost::PushMessage(kMsgHbActive);
+  ASSERT_TRUE(kesthost::WaitFor([] {
+    return kesthost::LogContains("telMAR> VpiThread() ERROR: exception in ProcessKestMsg");
+  }));
+  EXPECT_EQ(Call(kBlockWrite), 1u);
+
+  thrown = false;
+  throwOn = "no request";  // on the caller's thread
+  EXPECT_EQ(VpiMain(nullptr), 2u);
+  EXPECT_GE(LogIndex("telMAR: VpiMain() ERROR: exception: host failure"), 0);
+}
+
+}  // namespace
