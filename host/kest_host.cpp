@@ -346,6 +346,7 @@ uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, doubl
   auto it = s.gates.find(gateId);
   if (it == s.gates.end()) return 3;
   it->second.value = value;
+  it->second.lastPut = Gate::kPutValue;
   ++it->second.puts;
   Gate copy = it->second;
   kesthost::NotifyPut(s, copy, g);
@@ -362,6 +363,7 @@ uint16_t KestPutGateRawValue(uint8_t clientId, uint32_t gateId, uint32_t rawValu
   auto it = s.gates.find(gateId);
   if (it == s.gates.end()) return 3;
   it->second.raw = rawValue;
+  it->second.lastPut = Gate::kPutRaw;
   ++it->second.puts;
   Gate copy = it->second;
   kesthost::NotifyPut(s, copy, g);
@@ -377,6 +379,7 @@ uint16_t KestPutGateStr(uint8_t clientId, uint32_t gateId, uint32_t mode, const 
   auto it = s.gates.find(gateId);
   if (it == s.gates.end()) return 3;
   it->second.text = text ? text : "";
+  it->second.lastPut = Gate::kPutText;
   ++it->second.puts;
   Gate copy = it->second;
   kesthost::NotifyPut(s, copy, g);

@@ -26,6 +26,10 @@ struct Gate {
   std::string text;
   double value = 0;
   uint64_t puts = 0;  // number of puts of any kind
+  // Which kind of put came last: a host routes a KestPutGateVal (a write by a browser's Refresh)
+  // to the driver's SingleWrite, while raw and text puts are values for the host to keep.
+  enum PutKind : uint8_t { kPutNone, kPutRaw, kPutText, kPutValue };
+  PutKind lastPut = kPutNone;
 };
 
 struct Call {

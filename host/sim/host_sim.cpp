@@ -1,0 +1,594 @@
+#include "host/sim/host_sim.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "browser/dialog_script.h"
+#include "host/kest_host.h"
+#include "host/sim/sim_os.h"
+#include "host/sim/values.h"
+#include "netsim/lonsim_control.h"
+
+namespace hostsim {
+namespace {
+
+// The browse command runs the dialog script on the thread that called VpiMain, so the steps of
+// the running browse can be handed over through a plain pointer.
+const std::vector<BrowseStep>* activeSteps = nullptr;
+BrowseOutcome* activeOutcome = nullptr;
+
+std::string WallClock() {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm local{};
+  localtime_r(&t, &local);
+  int ms = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  char buffer[32];
+  std::snprintf(buffer, sizeof(buffer), "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                local.tm_sec, ms);
+  return buffer;
+}
+
+void PrintOrKeep(Console& console, const std::string& line) {
+  std::lock_guard<std::mutex> guard(console.lock);
+  if (console.pane) {
+    console.recent.push_back(line);
+    while (console.recent.size() > console.paneLines) console.recent.pop_front();
+  } else {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+}
+
+uint32_t CellFromReal(uint16_t type, double v) {
+  uint32_t cell = 0;
+  std::string text, error;
+  char buffer[64];
+  std::snprintf(buffer, sizeof(buffer), type == 3 ? "%.9g" : "%.0f", v);
+  ParseGateValue(type, buffer, &cell, &text, &error);
+  return cell;
+}
+
+uint32_t Call(Host& host, uint32_t command, void* params) {
+  VpiRequest request{};
+  request.instance = static_cast<DriverInstance*>(host.instance);
+  request.command = command;
+  request.instanceNumber = host.instanceNumber;
+  request.params = params;
+  return host.vpiMain(&request);
+}
+
+// The put sink: values the driver puts into gates, on the driver's and the network's threads.
+void OnPut(Host* host, const kesthost::Gate& put) {
+  std::lock_guard<std::mutex> guard(host->lock);
+  auto it = host->gates.find(put.id);
+  if (it == host->gates.end()) return;
+  HostGate& gate = it->second;
+  uint32_t cell = gate.cell;
+  std::string text = gate.text;
+  switch (put.lastPut) {
+    case kesthost::Gate::kPutRaw:
+      cell = put.raw;
+      break;
+    case kesthost::Gate::kPutText:
+      text = put.text;
+      break;
+    case kesthost::Gate::kPutValue:
+      cell = CellFromReal(gate.spec.type, put.value);
+      host->routedWrites.push_back(put.id);
+      break;
+    default:
+      return;
+  }
+  if (!gate.hasValue || cell != gate.cell || text != gate.text) gate.changedAt = HostNow(*host);
+  gate.cell = cell;
+  gate.text = text;
+  gate.hasValue = true;
+  gate.firstValueDue = false;
+  ++gate.puts;
+}
+
+void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text) {
+  if (!gate.hasValue || cell != gate.cell || text != gate.text) gate.changedAt = HostNow(host);
+  gate.cell = cell;
+  gate.text = text;
+  gate.hasValue = true;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A list entry by index or by its label ("Implicit", "app. host"), -1 when there is none.
+int ListIndex(const TelmarDialogApi* api, TelmarDialog* dlg, int control, const std::string& arg,
+              std::string* entries) {
+  char* end = nullptr;
+  long n = std::strtol(arg.c_str(), &end, 10);
+  if (!arg.empty() && *end == '\0') return static_cast<int>(n);
+  int count = api->itemCount(dlg, control);
+  for (int i = 0; i < count; ++i) {
+    char text[128];
+    if (api->getItem(dlg, control, i, text, sizeof(text), nullptr, nullptr) < 0) continue;
+    if (Lower(text) == Lower(arg)) return i;
+    *entries += (entries->empty() ? "" : ", ") + std::string(text);
+  }
+  return -2;
+}
+
+std::string DialogBoxes(const TelmarDialogApi* api, TelmarDialog* dlg) {
+  char address[512] = "", macro[512] = "";
+  api->getText(dlg, kTelmarIdAddress, address, sizeof(address));
+  api->getText(dlg, kTelmarIdMacro, macro, sizeof(macro));
+  return std::string("address '") + address + "', macro '" + macro + "'";
+}
+
+}  // namespace
+
+void Say(Console& console, const std::string& line) {
+  PrintOrKeep(console, line);
+}
+
+void ShowLogLine(Console& console, int level, const std::string& text) {
+  {
+    std::lock_guard<std::mutex> guard(console.lock);
+    if (level < console.logLevel) {
+      ++console.hidden;
+      return;
+    }
+    ++console.shown;
+  }
+  char head[48];
+  std::snprintf(head, sizeof(head), "%s [%2d] ", WallClock().c_str(), level);
+  PrintOrKeep(console, head + text);
+}
+
+bool LoadDriver(Host& host, const std::string& path, std::string* error) {
+  std::string why;
+  host.driver = LoadLibrary(path, false, &why);
+  if (!host.driver) {
+    *error = "cannot load the driver '" + path + "': " + why;
+    return false;
+  }
+  host.vpiMain = reinterpret_cast<VpiMainFn>(LibrarySymbol(host.driver, "VpiMain"));
+  if (!host.vpiMain) {
+    *error = "the driver '" + path + "' exports no VpiMain";
+    UnloadLibrary(host.driver);
+    host.driver = nullptr;
+    return false;
+  }
+  VpiInfo info{};
+  uint32_t rc = Call(host, kGetVpiInfo, &info);
+  if (rc != 0 || info.instanceSize == 0) {
+    *error = "GetVpiInfo failed (status " + std::to_string(rc) + ", instance size " +
+             std::to_string(info.instanceSize) + ")";
+    UnloadLibrary(host.driver);
+    host.driver = nullptr;
+    return false;
+  }
+  host.banner = info.banner ? info.banner : "";
+  host.instanceSize = info.instanceSize;
+  size_t size = (static_cast<size_t>(info.instanceSize) + 15) / 16 * 16;
+  host.instance = std::aligned_alloc(16, size);
+  std::memset(host.instance, 0, size);
+  host.clockStart = lonsim::Now();
+  return true;
+}
+
+void UnloadDriver(Host& host) {
+  if (!host.driver) return;
+  if (host.coldStarted) EndDriver(host);
+  // After EndVpi no driver thread touches the block. The library stays loaded: its worker may
+  // still be returning from its last instructions, and the process ends soon anyway.
+  std::free(host.instance);
+  host.instance = nullptr;
+  host.driver = nullptr;
+  host.vpiMain = nullptr;
+}
+
+void ConnectHostApi(Host& host) {
+  Console* console = host.console;
+  kesthost::SetLogSink([console](int level, const std::string& text) {
+    if (console) ShowLogLine(*console, level, text);
+  });
+  Host* h = &host;
+  kesthost::SetPutSink([h](const kesthost::Gate& gate) { OnPut(h, gate); });
+}
+
+void DisconnectHostApi() {
+  kesthost::SetLogSink(nullptr);
+  kesthost::SetPutSink(nullptr);
+}
+
+int64_t HostNow(const Host& host) {
+  return lonsim::Now() - host.clockStart;
+}
+
+uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* name) {
+  uint32_t rc = Call(host, command, params);
+  host.lastResult = rc;
+  host.lastCommand = name;
+  ++host.commands;
+  return rc;
+}
+
+uint32_t ColdStartDriver(Host& host, bool connectNetwork) {
+  ColdStartParams params{};
+  params.connectNetwork = connectNetwork ? 1 : 0;
+  host.coldStarted = true;  // even a failed ColdStart leaves what EndVpi releases
+  return SendCommand(host, kColdStart, &params, "ColdStart");
+}
+
+uint32_t EndDriver(Host& host) {
+  const char* started = "VpiThread() started";
+  const char* stopping = "VpiThread() stopping";
+  size_t stopped = kesthost::LogCount(stopping);
+  bool running = kesthost::LogCount(started) > stopped;
+  uint32_t rc = SendCommand(host, kEndVpi, nullptr, "EndVpi");
+  host.coldStarted = false;
+  // The worker logs its end after EndVpi has returned; wait for it so that the log is complete.
+  if (running) kesthost::WaitFor([&] { return kesthost::LogCount(stopping) > stopped; }, 2000);
+  return rc;
+}
+
+void DefineGate(Host& host, const GateSpec& spec) {
+  kesthost::Gate gate;
+  gate.id = spec.id;
+  gate.type = spec.type;
+  gate.address = spec.address;
+  gate.updateMode = spec.updateMode;
+  gate.pollingRate = spec.pollingRate;
+  kesthost::AddGate(gate);
+  std::lock_guard<std::mutex> guard(host.lock);
+  HostGate entry;
+  entry.spec = spec;
+  host.gates[spec.id] = entry;
+}
+
+bool HostGateCopy(const Host& host, uint32_t id, HostGate* out) {
+  std::lock_guard<std::mutex> guard(host.lock);
+  auto it = host.gates.find(id);
+  if (it == host.gates.end()) return false;
+  *out = it->second;
+  return true;
+}
+
+bool Listens(const HostGate& gate) {
+  return gate.spec.updateMode == 2 || (gate.spec.updateMode == 1 && gate.activityOn);
+}
+
+bool ParseGate(Host& host, uint32_t id, uint32_t* result) {
+  HostGate gate;
+  if (!HostGateCopy(host, id, &gate)) return false;
+  GateAddressParams params{};
+  params.address = gate.spec.address.c_str();
+  params.gateId = id;
+  params.gateType = gate.spec.type;
+  *result = SendCommand(host, kSingleAddressParser, &params, "SingleAddressParser");
+  std::lock_guard<std::mutex> guard(host.lock);
+  auto it = host.gates.find(id);
+  if (it == host.gates.end()) return true;
+  HostGate& g = it->second;
+  g.parseTried = true;
+  g.parseResult = *result;
+  g.nodeValue = params.nodeValue;
+  g.bindingWord = params.bindingWord;
+  g.nvItem = params.nvItem;
+  g.nextPoll = HostNow(host);
+  uint8_t kind = g.bindingWord & 0xFF;
+  g.firstValueDue =
+      *result == 0 &&
+      (kind == kBindNode || ((kind == kBindNV || kind == kBindNVF) && g.spec.updateMode == 2));
+  return true;
+}
+
+void WaitForFirstValues(Host& host, int timeoutMs) {
+  auto due = [&host] {
+    std::lock_guard<std::mutex> guard(host.lock);
+    for (const auto& [id, g] : host.gates) {
+      if (g.firstValueDue) return true;
+    }
+    return false;
+  };
+  if (!due()) return;
+  kesthost::WaitFor([&] { return !due(); }, timeoutMs);
+  std::lock_guard<std::mutex> guard(host.lock);
+  for (auto& [id, g] : host.gates) g.firstValueDue = false;
+}
+
+bool ReadGate(Host& host, uint32_t id, uint32_t* result) {
+  HostGate gate;
+  if (!HostGateCopy(host, id, &gate)) return false;
+  uint32_t cell = gate.cell;
+  char text[256] = {};  // the host's text buffer; the driver writes at most 80 bytes and a NUL
+  std::snprintf(text, sizeof(text), "%s", gate.text.c_str());
+  GateIoParams params{};
+  params.address = gate.spec.address.c_str();
+  params.nodeValue = gate.nodeValue;
+  params.bindingWord = gate.bindingWord;
+  params.nvItem = gate.nvItem;
+  params.gateType = gate.spec.type;
+  params.valueCell = gate.spec.type == kTextGateType ? static_cast<void*>(text) : &cell;
+  *result = SendCommand(host, kSingleRead, &params, "SingleRead");
+  std::lock_guard<std::mutex> guard(host.lock);
+  auto it = host.gates.find(id);
+  if (it == host.gates.end()) return true;
+  HostGate& g = it->second;
+  if (*result == 0) {
+    ++g.reads;
+    text[sizeof(text) - 1] = '\0';
+    SetValue(host, g, cell, gate.spec.type == kTextGateType ? std::string(text) : g.text);
+  } else {
+    ++g.readErrors;
+  }
+  return true;
+}
+
+bool WriteGate(Host& host, uint32_t id, uint32_t cell, const std::string& text, uint32_t* result) {
+  HostGate gate;
+  if (!HostGateCopy(host, id, &gate)) return false;
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back('\0');
+  GateIoParams params{};
+  params.address = gate.spec.address.c_str();
+  params.nodeValue = gate.nodeValue;
+  params.bindingWord = gate.bindingWord;
+  params.nvItem = gate.nvItem;
+  params.gateType = gate.spec.type;
+  params.valueCell = gate.spec.type == kTextGateType ? static_cast<void*>(buffer.data()) : &cell;
+  *result = SendCommand(host, kSingleWrite, &params, "SingleWrite");
+  std::lock_guard<std::mutex> guard(host.lock);
+  auto it = host.gates.find(id);
+  if (it == host.gates.end()) return true;
+  HostGate& g = it->second;
+  if (*result == 0) {
+    ++g.writes;
+    SetValue(host, g, cell, text);
+  } else {
+    ++g.writeErrors;
+  }
+  return true;
+}
+
+namespace {
+
+bool Pollable(const HostGate& g) {
+  return g.parseTried && g.parseResult == 0 && !Listens(g) && g.spec.pollingRate > 0 &&
+         (g.bindingWord & 0xFF) != kBindSpecial;
+}
+
+}  // namespace
+
+int PollDueGates(Host& host) {
+  std::vector<uint32_t> due;
+  {
+    std::lock_guard<std::mutex> guard(host.lock);
+    int64_t now = HostNow(host);
+    for (auto& [id, g] : host.gates) {
+      if (!Pollable(g) || g.nextPoll > now) continue;
+      due.push_back(id);
+      g.nextPoll = now + g.spec.pollingRate;
+    }
+  }
+  for (uint32_t id : due) {
+    uint32_t rc;
+    ReadGate(host, id, &rc);
+  }
+  return static_cast<int>(due.size());
+}
+
+void AdvanceClock(Host& host, int64_t ms) {
+  int64_t target = HostNow(host) + ms;
+  for (;;) {
+    PollDueGates(host);
+    RouteWrites(host);
+    int64_t now = HostNow(host);
+    if (now >= target || Interrupted()) break;
+    if (!host.manualClock) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(20, target - now)));
+      continue;
+    }
+    int64_t next = target;
+    {
+      std::lock_guard<std::mutex> guard(host.lock);
+      for (const auto& [id, g] : host.gates) {
+        if (Pollable(g) && g.nextPoll > now) next = std::min(next, g.nextPoll);
+      }
+    }
+    lonsim::AdvanceClock(std::max<int64_t>(1, next - now));
+  }
+}
+
+void RouteWrites(Host& host) {
+  for (;;) {
+    uint32_t id;
+    uint32_t cell;
+    std::string text;
+    {
+      std::lock_guard<std::mutex> guard(host.lock);
+      if (host.routedWrites.empty()) return;
+      id = host.routedWrites.front();
+      host.routedWrites.pop_front();
+      auto it = host.gates.find(id);
+      if (it == host.gates.end()) continue;
+      cell = it->second.cell;
+      text = it->second.text;
+    }
+    uint32_t rc;
+    WriteGate(host, id, cell, text, &rc);
+    if (host.console) {
+      Say(*host.console, "host: gate " + std::to_string(id) +
+                             " was written by the browser; SingleWrite -> " + std::to_string(rc));
+    }
+  }
+}
+
+void Settle(Host& host) {
+  lonsim::Drain();
+  if (host.coldStarted && kesthost::CurrentClient() != 0) {
+    kesthost::WaitFor([] { return kesthost::PendingMessages() == 0; }, 3000);
+    // The worker handles a message it has taken before it looks at the next command, so a
+    // command that does nothing returns only after the last message was handled.
+    Call(host, kWarmStart, nullptr);
+  }
+  lonsim::Drain();
+  RouteWrites(host);
+}
+
+bool ParseBrowseSteps(const std::vector<std::string>& words, size_t first,
+                      std::vector<BrowseStep>* steps, std::string* error) {
+  for (size_t i = first; i < words.size(); ++i) {
+    BrowseStep step;
+    step.action = words[i];
+    if (step.action == "select" || step.action == "binding" || step.action == "type") {
+      if (i + 1 >= words.size()) {
+        *error = "browse step '" + step.action + "' needs an argument";
+        return false;
+      }
+      step.argument = words[++i];
+    }
+    steps->push_back(step);
+  }
+  return true;
+}
+
+BrowseOutcome Browse(Host& host, const std::vector<BrowseStep>& steps, bool scripted,
+                     const std::string& hookPath) {
+  BrowseOutcome outcome;
+  void* hook = nullptr;
+  if (scripted) {
+    std::string why;
+    hook = LoadLibrary(hookPath, true, &why);
+    if (!hook) {
+      outcome.error = "cannot load the dialog script hook '" + hookPath + "': " + why;
+      return outcome;
+    }
+  }
+  std::vector<char> buffer(kBrowseAddressCapacity, '\0');
+  BrowseParams params{buffer.data()};
+  activeSteps = &steps;
+  activeOutcome = &outcome;
+  outcome.result = SendCommand(host, kBrowseAddress, &params, "BrowseAddress");
+  activeSteps = nullptr;
+  activeOutcome = nullptr;
+  if (hook) UnloadLibrary(hook);
+  outcome.address.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  host.lastBrowse = outcome.address;
+  RouteWrites(host);
+  return outcome;
+}
+
+std::vector<std::string> GateTable(const Host& host, size_t width) {
+  const size_t fixed = 76;
+  size_t addressWidth = width > fixed + 20 ? width - fixed : 20;
+  std::vector<std::string> rows;
+  char line[1024];
+  std::snprintf(line, sizeof(line), "%6s  %-*s %-6s %-8s %-18s %8s %6s %5s %6s %5s", "gate",
+                static_cast<int>(addressWidth), "address", "type", "update", "value", "changed",
+                "reads", "rerr", "writes", "puts");
+  rows.push_back(line);
+  std::lock_guard<std::mutex> guard(host.lock);
+  for (const auto& [id, g] : host.gates) {
+    std::string address = g.spec.address;
+    if (address.size() > addressWidth) address = address.substr(0, addressWidth - 1) + "~";
+    std::string update = g.spec.updateMode == 2   ? "listen"
+                         : g.spec.updateMode == 1 ? (g.activityOn ? "listen*" : "demand")
+                         : g.spec.pollingRate > 0 ? "poll"
+                                                  : "-";
+    if (update == "poll") update += " " + std::to_string(g.spec.pollingRate);
+    std::string value;
+    if (!g.parseTried) {
+      value = "(not parsed)";
+    } else if (g.parseResult != 0) {
+      value = "(parse failed)";
+    } else if (!g.hasValue) {
+      value = "-";
+    } else {
+      value = FormatGateValue(g.spec.type, g.cell, g.text);
+      if (g.spec.type == kTextGateType) value = "'" + value + "'";
+    }
+    if (value.size() > 18 && g.spec.type == kTextGateType) value = value.substr(0, 17) + "~";
+    char changed[32] = "-";
+    if (g.changedAt >= 0) {
+      std::snprintf(changed, sizeof(changed), "%.1fs", static_cast<double>(g.changedAt) / 1000.0);
+    }
+    std::snprintf(line, sizeof(line), "%6u  %-*s %-6s %-8s %-18s %8s %6llu %5llu %6llu %5llu", id,
+                  static_cast<int>(addressWidth), address.c_str(), GateTypeName(g.spec.type),
+                  update.c_str(), value.c_str(), changed, static_cast<unsigned long long>(g.reads),
+                  static_cast<unsigned long long>(g.readErrors),
+                  static_cast<unsigned long long>(g.writes),
+                  static_cast<unsigned long long>(g.puts));
+    rows.push_back(line);
+  }
+  return rows;
+}
+
+}  // namespace hostsim
+
+// Runs the steps of the browse command under way inside the driver's dialog. Exported from the
+// executable: the small hook library that the driver finds by name forwards to it.
+extern "C" __attribute__((visibility("default"))) int TelmarHostDialogScript(
+    const TelmarDialogApi* api, TelmarDialog* dlg) {
+  using hostsim::activeOutcome;
+  using hostsim::activeSteps;
+  if (!activeSteps || !activeOutcome) return 0;
+  hostsim::BrowseOutcome& out = *activeOutcome;
+  bool ended = false;
+  for (const hostsim::BrowseStep& step : *activeSteps) {
+    if (ended) {
+      out.error = "browse step '" + step.action + "' comes after the dialog ended";
+      break;
+    }
+    int rc = 0;
+    const std::string& a = step.action;
+    if (a == "select") {
+      rc = api->selectTreePath(dlg, step.argument.c_str());
+      if (rc < 0) out.error = "the tree has no item '" + step.argument + "'";
+    } else if (a == "binding" || a == "type") {
+      int control = a == "binding" ? kTelmarIdBinding : kTelmarIdTypes;
+      std::string entries;
+      int index = hostsim::ListIndex(api, dlg, control, step.argument, &entries);
+      if (index == -2) {
+        out.error = "the " + a + " list has no entry '" + step.argument + "' (" + entries + ")";
+        break;
+      }
+      rc = a == "binding" ? api->selectBinding(dlg, index) : api->selectType(dlg, index);
+      if (rc < 0) out.error = "the " + a + " list is disabled or has no entry " + step.argument;
+    } else if (a == "polling" || a == "clear" || a == "refresh") {
+      int control = a == "polling" ? kTelmarIdPolling
+                    : a == "clear" ? kTelmarIdClearOptions
+                                   : kTelmarIdRefresh;
+      rc = api->click(dlg, control);
+      if (rc < 0) out.error = "the " + a + " button is disabled";
+    } else if (a == "tree") {
+      int count = api->itemCount(dlg, kTelmarIdTree);
+      for (int i = 0; i < count; ++i) {
+        char text[256];
+        int image = -1, depth = 0;
+        if (api->getItem(dlg, kTelmarIdTree, i, text, sizeof(text), &image, &depth) < 0) continue;
+        out.tree.push_back(std::string(static_cast<size_t>(depth) * 2, ' ') + text + "  [" +
+                           std::to_string(image) + "]");
+      }
+    } else if (a == "ok" || a == "cancel" || a == "close") {
+      out.shown = hostsim::DialogBoxes(api, dlg);
+      int control = a == "ok" ? kTelmarIdOk : a == "cancel" ? kTelmarIdCancel : kTelmarCloseBox;
+      rc = api->click(dlg, control);
+      ended = true;
+      if (rc < 0) out.error = "the dialog refused '" + a + "'";
+    } else {
+      out.error = "unknown browse step '" + a + "'";
+    }
+    if (!out.error.empty()) break;
+  }
+  if (!ended) out.shown = hostsim::DialogBoxes(api, dlg);
+  return 0;  // a dialog the steps did not end closes as with the close box
+}

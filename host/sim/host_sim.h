@@ -1,0 +1,140 @@
+// The host simulator: a SCADA host's side of the driver interface. It loads libtelmar.so,
+// allocates the instance block, sends the driver its commands from one thread (the driver
+// allows one worker command at a time), keeps every gate's binding words and value, reads the
+// gates that do not listen at their polling rate, keeps the values the driver puts into
+// listened gates, and shows the driver's log.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/host_records.h"
+#include "host/sim/gate_list.h"
+
+namespace hostsim {
+
+using VpiMainFn = uint32_t (*)(VpiRequest*);
+
+// A gate as the host holds it.
+struct HostGate {
+  GateSpec spec;
+  // What SingleAddressParser returned; handed back with every read and write.
+  bool parseTried = false;
+  uint32_t parseResult = 0;
+  int32_t nodeValue = 0;
+  uint32_t bindingWord = 0;
+  CNVItem* nvItem = nullptr;
+  bool activityOn = false;  // message 109 start sent (updateMode 1)
+  // The parse made the driver owe a first value (thread messages 2024, 2025), not yet put.
+  bool firstValueDue = false;
+  // The value: a cell, or a text for type 7.
+  uint32_t cell = 0;
+  std::string text;
+  bool hasValue = false;
+  int64_t changedAt = -1;  // host clock, ms
+  uint64_t reads = 0, readErrors = 0, writes = 0, writeErrors = 0, puts = 0;
+  int64_t nextPoll = 0;
+};
+
+// Where the host's lines go: plain lines, or (the demo on a terminal) a log pane.
+struct Console {
+  std::mutex lock;
+  int logLevel = 8;                // log lines below this level are not shown
+  bool pane = false;               // keep log lines for the demo's pane instead of printing
+  std::deque<std::string> recent;  // the pane's lines
+  size_t paneLines = 12;
+  uint64_t shown = 0, hidden = 0;
+};
+
+void Say(Console& console, const std::string& line);  // a line of the host itself
+void ShowLogLine(Console& console, int level, const std::string& text);
+
+struct Host {
+  Console* console = nullptr;
+  void* driver = nullptr;
+  VpiMainFn vpiMain = nullptr;
+  void* instance = nullptr;
+  uint32_t instanceSize = 0;
+  int32_t instanceNumber = 1;
+  std::string banner;
+  bool coldStarted = false;  // a ColdStart was sent and no EndVpi since
+  uint32_t lastResult = 0;
+  std::string lastCommand;
+  std::string lastBrowse;
+  uint64_t commands = 0;
+  int64_t clockStart = 0;
+  bool manualClock = true;
+
+  // Guards the gates: the driver puts values on its worker and on the network's thread.
+  mutable std::mutex lock;
+  std::map<uint32_t, HostGate> gates;
+  std::deque<uint32_t> routedWrites;  // gates written by a browser's Refresh, to pass on
+};
+
+// Loads the driver, resolves VpiMain, sends GetVpiInfo and allocates the instance block.
+bool LoadDriver(Host& host, const std::string& path, std::string* error);
+// EndVpi if still running, then frees the block and unloads the library.
+void UnloadDriver(Host& host);
+// Sends the host log and the driver's puts to this host.
+void ConnectHostApi(Host& host);
+void DisconnectHostApi();
+
+// The host clock: the simulation's time in ms since the host started.
+int64_t HostNow(const Host& host);
+
+// One driver command with its parameter record; the result is kept in lastResult.
+uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* name);
+uint32_t ColdStartDriver(Host& host, bool connectNetwork);
+uint32_t EndDriver(Host& host);
+
+void DefineGate(Host& host, const GateSpec& spec);
+// False when the gate is unknown (no command sent).
+bool ParseGate(Host& host, uint32_t id, uint32_t* result);
+bool ReadGate(Host& host, uint32_t id, uint32_t* result);
+bool WriteGate(Host& host, uint32_t id, uint32_t cell, const std::string& text, uint32_t* result);
+bool HostGateCopy(const Host& host, uint32_t id, HostGate* out);
+bool Listens(const HostGate& gate);
+
+// Waits until the driver has put the first value it owes a freshly parsed gate (a node gate's 1,
+// the current value of a gate that always listens): the worker does that after the parse
+// returned, between commands. A gate whose value does not come within timeoutMs is no longer
+// waited for.
+void WaitForFirstValues(Host& host, int timeoutMs);
+
+// Reads every gate that is due; returns how many were read.
+int PollDueGates(Host& host);
+// Moves the clock on; gates are polled on the way.
+void AdvanceClock(Host& host, int64_t ms);
+// Waits until the network's events and the host messages so far are handled, then passes the
+// routed writes on.
+void Settle(Host& host);
+void RouteWrites(Host& host);
+
+// A step of a scripted browse dialog.
+struct BrowseStep {
+  std::string action;  // select, binding, type, polling, clear, refresh, tree, ok, cancel, close
+  std::string argument;
+};
+struct BrowseOutcome {
+  uint32_t result = 53;
+  std::string address;            // the host's buffer after the command
+  std::string shown;              // address and macro boxes before the dialog ended
+  std::string error;              // a step that could not be done
+  std::vector<std::string> tree;  // lines of a "tree" step
+};
+bool ParseBrowseSteps(const std::vector<std::string>& words, size_t first,
+                      std::vector<BrowseStep>* steps, std::string* error);
+// Sends BrowseAddress. With steps the dialog runs headless by them; without steps the driver
+// shows it to the user when it can. hookPath: the library that exports the dialog script hook.
+BrowseOutcome Browse(Host& host, const std::vector<BrowseStep>& steps, bool scripted,
+                     const std::string& hookPath);
+
+// The gate table: a header line and one line per gate (fits `width` columns).
+std::vector<std::string> GateTable(const Host& host, size_t width);
+
+}  // namespace hostsim

@@ -1,0 +1,365 @@
+// telmar-host: runs the driver as a SCADA host would, on the simulated network.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/kest_host.h"
+#include "host/sim/demo.h"
+#include "host/sim/host_sim.h"
+#include "host/sim/run.h"
+#include "host/sim/script.h"
+#include "host/sim/sim_os.h"
+#include "netsim/lonsim_control.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: telmar-host [OPTIONS]\n"
+    "Runs the telmar driver (libtelmar.so) as a SCADA host would, against the simulated\n"
+    "LonWorks network: it loads the driver, sends ColdStart from a working directory that holds\n"
+    "the option file TELMAR01.int, parses the gates of a gate list, reads and writes them and\n"
+    "shows the driver's log. Commands come from a script file or standard input.\n"
+    "\n"
+    "  --demo                 the demo: a scenario on the built-in demo network, then a summary\n"
+    "  --fast                 demo: run on the simulation clock without waiting (for CI)\n"
+    "  --duration SECONDS     demo: how long the scenario takes in real time (default 40)\n"
+    "  --keep                 keep a temporary working directory at the end\n"
+    "  --script FILE          run the commands of FILE; exit 1 at the first failed line\n"
+    "  --gates FILE           define the gates of a gate list before the commands run\n"
+    "  --start                send ColdStart and parse every gate before the commands run\n"
+    "  --workdir DIR          the driver's working directory (created when missing);\n"
+    "                         default: the current directory\n"
+    "  --temp-workdir         a fresh temporary working directory, removed at the end\n"
+    "  --option-file FILE     copy FILE into the working directory as the option file\n"
+    "  --network NAME|FILE    when the working directory has no option file, write one on this\n"
+    "                         network (Demo: the built-in demo network; else a network file)\n"
+    "  --driver PATH          the driver library (default: the one built with this program)\n"
+    "  --instance N           the driver instance number (default 1: option file TELMAR01.int)\n"
+    "  --browse-only          only browse (command 16) while another process runs the driver\n"
+    "  --log-level N          show log lines of level N and above (8 all, 32 errors; default 8)\n"
+    "  --clock manual|real    the simulation clock (default: manual for scripts, real on a\n"
+    "                         terminal and for the demo)\n"
+    "  --expect-timeout MS    how long an expectation waits for the driver (default 3000)\n"
+    "  --help [COMMAND]       this text and every command, or one command's help\n"
+    "\n"
+    "Exit status: 0 success; 1 a failed expectation or command, or the driver could not be\n"
+    "loaded; 2 a bad option, gate list or script line; 130 interrupted.\n";
+
+struct Options {
+  bool demo = false, fast = false, keep = false, start = false, browseOnly = false;
+  bool tempWorkdir = false;
+  double duration = 40;
+  std::string script, gates, workdir, optionFile, network, driver, clock, helpTopic;
+  bool help = false;
+  int instance = 1, logLevel = 8, expectTimeout = 3000;
+};
+
+std::string Absolute(const std::string& path) {
+  if (path.empty()) return path;
+  std::error_code ec;
+  auto p = std::filesystem::absolute(path, ec);
+  return ec ? path : p.lexically_normal().string();
+}
+
+bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        *error = "the option " + a + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    auto number = [&](long long lo, long long hi, long long* out) {
+      std::string v;
+      if (!value(&v)) return false;
+      if (!hostsim::ReadInt(v, lo, hi, out)) {
+        *error = "the option " + a + " needs a number " + std::to_string(lo) + ".." +
+                 std::to_string(hi) + ", not '" + v + "'";
+        return false;
+      }
+      return true;
+    };
+    long long n = 0;
+    std::string v;
+    if (a == "--demo") {
+      o->demo = true;
+    } else if (a == "--fast") {
+      o->fast = true;
+    } else if (a == "--keep") {
+      o->keep = true;
+    } else if (a == "--start") {
+      o->start = true;
+    } else if (a == "--browse-only") {
+      o->browseOnly = true;
+    } else if (a == "--temp-workdir") {
+      o->tempWorkdir = true;
+    } else if (a == "--help" || a == "-h") {
+      o->help = true;
+      if (i + 1 < argc && argv[i + 1][0] != '-') o->helpTopic = argv[++i];
+    } else if (a == "--duration") {
+      if (!number(1, 3600, &n)) return false;
+      o->duration = static_cast<double>(n);
+    } else if (a == "--script") {
+      if (!value(&o->script)) return false;
+    } else if (a == "--gates") {
+      if (!value(&o->gates)) return false;
+    } else if (a == "--workdir") {
+      if (!value(&o->workdir)) return false;
+    } else if (a == "--option-file") {
+      if (!value(&o->optionFile)) return false;
+    } else if (a == "--network") {
+      if (!value(&o->network)) return false;
+    } else if (a == "--driver") {
+      if (!value(&o->driver)) return false;
+    } else if (a == "--instance") {
+      if (!number(0, 255, &n)) return false;
+      o->instance = static_cast<int>(n);
+    } else if (a == "--log-level") {
+      if (!number(0, 1000, &n)) return false;
+      o->logLevel = static_cast<int>(n);
+    } else if (a == "--expect-timeout") {
+      if (!number(0, 600000, &n)) return false;
+      o->expectTimeout = static_cast<int>(n);
+    } else if (a == "--clock") {
+      if (!value(&o->clock)) return false;
+      if (o->clock != "manual" && o->clock != "real") {
+        *error = "--clock takes manual or real, not '" + o->clock + "'";
+        return false;
+      }
+    } else {
+      *error = "unknown option '" + a + "' (see --help)";
+      return false;
+    }
+  }
+  if (o->workdir.size() && o->tempWorkdir) {
+    *error = "--workdir and --temp-workdir exclude each other";
+    return false;
+  }
+  return true;
+}
+
+std::string OptionFileName(int instance) {
+  char name[32];
+  std::snprintf(name, sizeof(name), "TELMAR%02u.int", static_cast<unsigned>(instance));
+  return name;
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream s;
+  s << in.rdbuf();
+  *text = s.str();
+  return true;
+}
+
+// Runs checked lines one after the other; stops at the first failure.
+int RunLines(hostsim::Host& host, const hostsim::RunOptions& run,
+             const std::vector<hostsim::ScriptLine>& lines, hostsim::RunStats* stats) {
+  for (const hostsim::ScriptLine& line : lines) {
+    if (hostsim::Interrupted()) return 130;
+    std::string error;
+    hostsim::LineOutcome outcome = hostsim::RunLine(host, run, line, stats, &error);
+    if (outcome == hostsim::LineOutcome::kQuit) return 0;
+    if (outcome == hostsim::LineOutcome::kFailed) {
+      std::fprintf(stderr, "%s: FAILED: %s\n    %s\n", line.origin.c_str(), line.text.c_str(),
+                   error.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// Standard input: a user at a terminal (errors shown, the session goes on, gates polled while
+// waiting) or a pipe (like a script, line by line as it comes).
+int RunInput(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats) {
+  for (int number = 1;; ++number) {
+    if (run.interactive) {
+      std::fputs("telmar-host> ", stdout);
+      std::fflush(stdout);
+    }
+    std::string text;
+    hostsim::InputStatus status;
+    while ((status = hostsim::ReadInputLine(&text, 50)) == hostsim::InputStatus::kTimeout) {
+      if (hostsim::Interrupted()) return 130;
+      if (run.interactive && !host.manualClock) {
+        hostsim::PollDueGates(host);
+        hostsim::RouteWrites(host);
+      }
+    }
+    if (status == hostsim::InputStatus::kEnd) return 0;
+    hostsim::ScriptLine line;
+    line.origin = "stdin:" + std::to_string(number);
+    std::string error;
+    if (!hostsim::ParseCommandLine(text, &line, &error)) {
+      std::fprintf(stderr, "%s: %s\n", line.origin.c_str(), error.c_str());
+      if (run.interactive) continue;
+      return 2;
+    }
+    hostsim::LineOutcome outcome = hostsim::RunLine(host, run, line, stats, &error);
+    if (outcome == hostsim::LineOutcome::kQuit) return 0;
+    if (outcome == hostsim::LineOutcome::kFailed) {
+      std::fprintf(stderr, "%s: FAILED: %s\n    %s\n", line.origin.c_str(), text.c_str(),
+                   error.c_str());
+      if (!run.interactive) return 1;
+    }
+  }
+}
+
+int Main(int argc, char** argv) {
+  Options o;
+  std::string error;
+  if (!ParseOptions(argc, argv, &o, &error)) {
+    std::fprintf(stderr, "telmar-host: %s\n", error.c_str());
+    return 2;
+  }
+  if (o.help) {
+    if (!o.helpTopic.empty()) {
+      std::string text = hostsim::CommandHelp(o.helpTopic);
+      if (text.empty()) {
+        std::fprintf(stderr, "telmar-host: no command '%s'\n", o.helpTopic.c_str());
+        return 2;
+      }
+      std::fputs(text.c_str(), stdout);
+      return 0;
+    }
+    std::printf("%s\nCommands (script lines; ';' starts a comment line):\n%s", kUsage,
+                hostsim::CommandHelp().c_str());
+    return 0;
+  }
+  std::string driver = Absolute(o.driver.empty() ? TELMAR_DRIVER_PATH : o.driver);
+  std::string hook = TELMAR_DIALOG_HOOK_PATH;
+  if (o.demo) {
+    hostsim::DemoOptions demo;
+    demo.driverPath = driver;
+    demo.hookPath = hook;
+    demo.workdir = Absolute(o.workdir);
+    demo.keep = o.keep;
+    demo.fast = o.fast || o.clock == "manual";
+    demo.duration = o.duration;
+    demo.logLevel = o.logLevel;
+    return hostsim::RunDemo(demo);
+  }
+
+  std::string script = Absolute(o.script), gates = Absolute(o.gates);
+  std::string optionFile = Absolute(o.optionFile);
+  std::string network = o.network;
+  if (!network.empty() && network != "Demo") network = Absolute(network);
+  std::string scriptText;
+  std::vector<hostsim::ScriptLine> lines;
+  if (!script.empty()) {
+    if (!ReadFile(script, &scriptText)) {
+      std::fprintf(stderr, "telmar-host: cannot read the script '%s'\n", o.script.c_str());
+      return 2;
+    }
+    if (!hostsim::ParseScript(scriptText, o.script, &lines, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 2;
+    }
+  }
+  std::vector<hostsim::GateSpec> gateSpecs;
+  if (!gates.empty()) {
+    std::string text;
+    if (!ReadFile(gates, &text)) {
+      std::fprintf(stderr, "telmar-host: cannot read the gate list '%s'\n", o.gates.c_str());
+      return 2;
+    }
+    if (!hostsim::ParseGateList(text, o.gates, &gateSpecs, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 2;
+    }
+  }
+
+  std::string dir = o.tempWorkdir ? hostsim::MakeTempDir("telmar-host-") : Absolute(o.workdir);
+  std::error_code ec;
+  if (!dir.empty() && (std::filesystem::create_directories(dir, ec), !hostsim::ChangeDir(dir))) {
+    std::fprintf(stderr, "telmar-host: cannot use the working directory '%s'\n", dir.c_str());
+    return 1;
+  }
+  std::string optionName = OptionFileName(o.instance);
+  if (!optionFile.empty()) {
+    std::filesystem::copy_file(optionFile, optionName,
+                               std::filesystem::copy_options::overwrite_existing, ec);
+    if (ec) {
+      std::fprintf(stderr, "telmar-host: cannot copy the option file '%s': %s\n",
+                   o.optionFile.c_str(), ec.message().c_str());
+      return 1;
+    }
+  } else if (!network.empty() && !std::filesystem::exists(optionName)) {
+    std::ofstream(optionName) << "[Lns]\nNetwork=" << network << "\n\n[Macros]\n";
+  }
+
+  bool interactive = script.empty() && hostsim::StdinIsTerminal();
+  bool manual = o.clock.empty() ? !interactive : o.clock == "manual";
+  if (manual && !o.browseOnly) lonsim::UseManualClock();
+  hostsim::InstallInterruptHandler();
+
+  hostsim::Console console;
+  console.logLevel = o.logLevel;
+  hostsim::Host host;
+  host.console = &console;
+  host.instanceNumber = o.instance;
+  host.manualClock = manual;
+  hostsim::ConnectHostApi(host);
+  if (!hostsim::LoadDriver(host, driver, &error)) {
+    std::fprintf(stderr, "telmar-host: %s\n", error.c_str());
+    hostsim::DisconnectHostApi();
+    return 1;
+  }
+  for (const hostsim::GateSpec& g : gateSpecs) hostsim::DefineGate(host, g);
+
+  hostsim::RunOptions run;
+  run.interactive = interactive;
+  run.browseOnly = o.browseOnly;
+  run.expectTimeoutMs = o.expectTimeout;
+  run.hookPath = hook;
+  run.baseDir = script.empty() ? "" : std::filesystem::path(script).parent_path().string();
+  if (interactive) {
+    hostsim::Say(console, "telmar-host: driver loaded from " + driver + ", working directory " +
+                              hostsim::CurrentDir() + ". Type help for the commands.");
+  }
+  if (o.start && !o.browseOnly) {
+    uint32_t rc = hostsim::ColdStartDriver(host, true);
+    hostsim::Say(console, "ColdStart -> " + std::to_string(rc));
+    for (const hostsim::GateSpec& g : gateSpecs) {
+      uint32_t parsed;
+      hostsim::ParseGate(host, g.id, &parsed);
+    }
+    hostsim::Settle(host);
+  }
+
+  hostsim::RunStats stats;
+  int status = script.empty() ? RunInput(host, run, &stats) : RunLines(host, run, lines, &stats);
+  if (host.coldStarted) {
+    uint32_t rc = hostsim::EndDriver(host);
+    if (status != 0 || !script.empty()) hostsim::Say(console, "EndVpi -> " + std::to_string(rc));
+  }
+  hostsim::UnloadDriver(host);
+  hostsim::DisconnectHostApi();
+  if (!script.empty() && status == 0) {
+    hostsim::Say(console, o.script + ": passed (" + std::to_string(stats.lines) + " commands, " +
+                              std::to_string(stats.expectations) + " expectations)");
+  }
+  if (o.tempWorkdir) {
+    if (o.keep) {
+      hostsim::Say(console, "the working directory is kept: " + dir);
+    } else {
+      hostsim::ChangeDir("/");
+      std::filesystem::remove_all(dir, ec);
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Main(argc, argv);
+}

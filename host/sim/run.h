@@ -1,0 +1,31 @@
+// Runs the host simulator's commands (script.h) against a loaded driver.
+#pragma once
+
+#include <string>
+
+#include "host/sim/host_sim.h"
+#include "host/sim/script.h"
+
+namespace hostsim {
+
+struct RunOptions {
+  bool interactive = false;  // a user types: errors are shown and the session goes on
+  bool browseOnly = false;   // this process only browses; another one runs the driver
+  int expectTimeoutMs = 3000;
+  std::string hookPath;  // the library exporting the dialog script hook
+  std::string baseDir;   // relative file names are looked up here first (the script's folder)
+};
+
+enum class LineOutcome { kOk, kFailed, kQuit };
+
+struct RunStats {
+  int lines = 0;
+  int expectations = 0;
+};
+
+// Runs one checked line. kFailed with *error set when an expectation does not hold or the
+// command could not be carried out (unknown gate, file missing, ...).
+LineOutcome RunLine(Host& host, const RunOptions& options, const ScriptLine& line, RunStats* stats,
+                    std::string* error);
+
+}  // namespace hostsim
