@@ -95,7 +95,10 @@ class Parser {
       Line(line);
       start = end + 1;
     }
-    if (!failed_ && openType_) Fail("type " + openType_->name + " has no 'end'");
+    if (!failed_ && openType_) {
+      lineNo_ = openTypeLine_;
+      Fail("type " + openType_->name + " has no 'end'");
+    }
     if (!failed_) ResolveFollows();
     if (failed_) *error = error_;
     return !failed_;
@@ -180,6 +183,7 @@ class Parser {
       if (w.size() != 3) return Fail("unexpected words after 'struct'");
       t->structured = true;
       openType_ = std::move(t);
+      openTypeLine_ = lineNo_;
       return;
     }
     FieldDef f;
@@ -407,6 +411,7 @@ class Parser {
   bool failed_ = false;
   std::string error_;
   std::unique_ptr<TypeDef> openType_;
+  int openTypeLine_ = 0;
   std::vector<Pending> follows_;
 };
 
