@@ -423,8 +423,13 @@ void RouteWrites(Host& host) {
       cell = it->second.cell;
       text = it->second.text;
     }
+    // The script's "last result" stays the command it gave, not this write of the host's own.
+    uint32_t lastResult = host.lastResult;
+    std::string lastCommand = host.lastCommand;
     uint32_t rc;
     WriteGate(host, id, cell, text, &rc);
+    host.lastResult = lastResult;
+    host.lastCommand = lastCommand;
     if (host.console) {
       Say(*host.console, "host: gate " + std::to_string(id) +
                              " was written by the browser; SingleWrite -> " + std::to_string(rc));

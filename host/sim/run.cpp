@@ -210,15 +210,20 @@ bool RunExpect(Context& c) {
     return Fail(c, "gate " + w[2] + ": expected " + what + " " + w[3] + ", the parser returned " +
                        (what == "binding" ? Hex(g.bindingWord, 4) : std::to_string(g.nodeValue)));
   }
-  // value
+  // value, contains
+  bool contains = what == "contains";
   auto matches = [&] {
     HostGate now;
-    return HostGateCopy(host, id, &now) && now.hasValue &&
-           GateValueMatches(now.spec.type, now.cell, now.text, w[3]);
+    if (!HostGateCopy(host, id, &now) || !now.hasValue) return false;
+    if (contains) {
+      return FormatGateValue(now.spec.type, now.cell, now.text).find(w[3]) != std::string::npos;
+    }
+    return GateValueMatches(now.spec.type, now.cell, now.text, w[3]);
   };
   if (Eventually(host, c.options.expectTimeoutMs, matches)) return true;
   HostGateCopy(host, id, &g);
-  return Fail(c, "gate " + w[2] + ": expected the value '" + w[3] + "', it holds " +
+  return Fail(c, "gate " + w[2] + ": expected " +
+                     (contains ? "a value containing '" : "the value '") + w[3] + "', it holds " +
                      (g.hasValue ? "'" + FormatGateValue(g.spec.type, g.cell, g.text) + "'"
                                  : std::string("no value")));
 }

@@ -64,6 +64,7 @@ const std::vector<CommandInfo> kCommands = {
      "things that arrive from the driver's threads):\n"
      "  expect result N          status of the last driver command\n"
      "  expect value ID VALUE    the gate's value (floats with a small tolerance)\n"
+     "  expect contains ID TEXT  the gate's value, as text, contains TEXT\n"
      "  expect binding ID WORD   the binding word SingleAddressParser returned (e.g. 0x0104)\n"
      "  expect node ID N         the nodeValue SingleAddressParser returned\n"
      "  expect address TEXT      the address the last browse returned\n"
@@ -147,7 +148,7 @@ bool CheckBrowse(const std::vector<std::string>& w, std::string* error) {
 
 bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
   if (w.size() < 2) {
-    *error = "usage: expect result|value|binding|node|address|log|nolog|file ...";
+    *error = "usage: expect result|value|contains|binding|node|address|log|nolog|file ...";
     return false;
   }
   const std::string& what = w[1];
@@ -160,8 +161,8 @@ bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
   if (what == "result") {
     if (!args(1, "N")) return false;
     if (!ReadInt(w[2], 0, UINT32_MAX, &v)) return *error = Need("a status", w[2]), false;
-  } else if (what == "value") {
-    if (!args(2, "ID VALUE")) return false;
+  } else if (what == "value" || what == "contains") {
+    if (!args(2, what == "value" ? "ID VALUE" : "ID TEXT")) return false;
     if (!IsId(w[2])) return *error = Need("a gate id", w[2]), false;
   } else if (what == "binding" || what == "node") {
     if (!args(2, what == "node" ? "ID N" : "ID WORD")) return false;
@@ -173,7 +174,7 @@ bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
     if (!args(2, "NAME TEXT")) return false;
   } else {
     *error = "unknown expectation '" + what +
-             "' (result, value, binding, node, address, log, nolog, file)";
+             "' (result, value, contains, binding, node, address, log, nolog, file)";
     return false;
   }
   return true;
