@@ -1,0 +1,174 @@
+// telmar-host run as a program, as an integrator runs it: scripts that pass and fail, bad
+// input, and a browse from a second process while the first runs the driver.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+struct HostRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs telmar-host with the arguments in the current (temporary) directory.
+HostRun RunHost(const ScopedTempDir& dir, const std::string& args) {
+  std::string command =
+      std::string(TELMAR_HOST_PROGRAM) + " " + args + " >run.out 2>run.err; echo $? >run.rc";
+  if (std::system(command.c_str()) != 0) return HostRun{-1, "", "the shell failed"};
+  return HostRun{std::atoi(dir.ReadFile("run.rc").c_str()), dir.ReadFile("run.out"),
+                 dir.ReadFile("run.err")};
+}
+
+const char* const kOptionFile =
+    "[Lns]\nNetwork=Demo\n\n[Macros]\n#R101 = Building.Floor1.Room101\n";
+
+TEST(HostProgram, AScriptThatHoldsExitsZeroAndEndsTheDriver) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("s.script",
+                "coldstart\n"
+                "expect result 0\n"
+                "gate 1 3 0 0 #R101.nviSetpoint\n"
+                "parse 1\n"
+                "write 1 19.5\n"
+                "read 1\n"
+                "expect value 1 19.5\n");
+  HostRun run = RunHost(dir, "--workdir . --script s.script");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("s.script: passed (7 commands, 2 expectations)"), std::string::npos);
+  // The host sends EndVpi itself when the script did not.
+  EXPECT_NE(run.out.find("TelMAR: driver unloaded"), std::string::npos) << run.out;
+}
+
+TEST(HostProgram, AFailedExpectationStopsTheScriptAndNamesItsLine) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("s.script",
+                "coldstart\n"
+                "gate 1 3 0 0 #R101.nviSetpoint\n"
+                "parse 1\n"
+                "read 1\n"
+                "expect value 1 99\n"
+                "touch not-reached\n");
+  HostRun run = RunHost(dir, "--workdir . --script s.script --expect-timeout 100");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("s.script:5: FAILED: expect value 1 99"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("expected the value '99', it holds '21'"), std::string::npos) << run.err;
+  EXPECT_EQ(dir.ReadFile("not-reached"), "");
+  EXPECT_NE(run.out.find("TelMAR: driver unloaded"), std::string::npos) << "EndVpi after failing";
+}
+
+TEST(HostProgram, BadInputIsReportedWithItsPlaceBeforeAnythingRuns) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("s.script", "coldstart\nparse all\nexpect valeu 1 2\n");
+  HostRun run = RunHost(dir, "--workdir . --script s.script");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("s.script:3: unknown expectation 'valeu'"), std::string::npos) << run.err;
+  EXPECT_EQ(run.out.find("ColdStart"), std::string::npos) << "nothing ran: " << run.out;
+
+  dir.WriteFile("g.gates", "1 3 2 0 A.b\n2 3 9 0 C.d\n");
+  run = RunHost(dir, "--workdir . --gates g.gates");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("g.gates:2: updateMode must be a number 0..2, not '9'"), std::string::npos)
+      << run.err;
+
+  run = RunHost(dir, "--workdir . --script missing.script");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("cannot read the script 'missing.script'"), std::string::npos);
+
+  run = RunHost(dir, "--workdir . --driver ./nothing.so --script s.script");
+  EXPECT_EQ(run.status, 2) << "the script is checked first";
+  dir.WriteFile("ok.script", "coldstart\n");
+  run = RunHost(dir, "--workdir . --driver ./nothing.so --script ok.script");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("cannot load the driver"), std::string::npos) << run.err;
+
+  run = RunHost(dir, "--log-level loud");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("--log-level needs a number"), std::string::npos) << run.err;
+}
+
+TEST(HostProgram, StandardInputIsAScriptWhenNotATerminal) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("in.txt", "coldstart\nexpect result 0\nexpect result 2\n");
+  HostRun run = RunHost(dir, "--workdir . <in.txt");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("stdin:3: FAILED: expect result 2"), std::string::npos) << run.err;
+}
+
+TEST(HostProgram, HelpListsEveryOptionAndCommand) {
+  ScopedTempDir dir;
+  HostRun run = RunHost(dir, "--help");
+  EXPECT_EQ(run.status, 0);
+  for (const char* word : {"--demo", "--fast", "--script", "--gates", "--browse-only", "--workdir",
+                           "--driver", "--log-level", "expect result N", "net value PATH NUMBER",
+                           "browse [STEP...]", "advance MS"}) {
+    EXPECT_NE(run.out.find(word), std::string::npos) << word;
+  }
+  run = RunHost(dir, "--help browse");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("browse [STEP...]", 0), 0u) << run.out;
+}
+
+// The browse command in a process of its own reaches the driver that another process runs:
+// the new macro travels through the shared block, and the driver takes it over at its next
+// parse, in its own process.
+TEST(HostProgram, ABrowseInASecondProcessHandsANewMacroToTheRunningDriver) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("driver.script",
+                "coldstart\n"
+                "expect result 0\n"
+                "touch ready\n"
+                "wait-file browsed 30000\n"
+                "gate 2 3 0 0 #002.nvoSpaceTemp\n"
+                "parse 2\n"
+                "expect result 0\n"
+                "expect log \"AddMacro '#002' -> 'Building.Floor2.Room201'\"\n"
+                "read 2\n"
+                "expect value 2 20.8\n");
+  dir.WriteFile("browser.script",
+                "wait-file ready 30000\n"
+                "browse select Building.Floor2.Room201.nvoSpaceTemp ok\n"
+                "expect result 0\n"
+                "expect address \"#002.nvoSpaceTemp\"\n"
+                "touch browsed\n");
+  std::string host = TELMAR_HOST_PROGRAM;
+  std::string command = "(" + host +
+                        " --workdir . --script driver.script >driver.out 2>&1; echo $? "
+                        ">driver.rc) & " +
+                        host +
+                        " --workdir . --browse-only --script browser.script >browser.out 2>&1; "
+                        "echo $? >browser.rc; wait";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(dir.ReadFile("browser.rc"), "0\n") << dir.ReadFile("browser.out");
+  EXPECT_EQ(dir.ReadFile("driver.rc"), "0\n") << dir.ReadFile("driver.out");
+  EXPECT_NE(dir.ReadFile("TELMAR01.int").find("\n#002 = Building.Floor2.Room201"),
+            std::string::npos);
+  // The browsing process never started a driver of its own.
+  EXPECT_EQ(dir.ReadFile("browser.out").find("ColdStart"), std::string::npos);
+}
+
+TEST(HostProgram, ABrowseWithoutARunningDriverFindsNoSharedBlock) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  dir.WriteFile("b.script",
+                "browse select Building.Floor1.Room101.nvoSpaceTemp ok\n"
+                "expect result 53\n"
+                "expect log \"telMar: OpenShareData() fail on OpenFileMapping 'TELMAR01.int'\"\n"
+                "coldstart\n");
+  HostRun run = RunHost(dir, "--workdir . --browse-only --script b.script");
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_NE(run.err.find("b.script:4: FAILED: coldstart"), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("'coldstart' needs the driver: this process only browses"),
+            std::string::npos);
+}
+
+}  // namespace
