@@ -14,8 +14,13 @@ bool FindNv(const std::string& path, Network** net, int* nv, int* field) {
   char delimiter = '.';
   *net = CurrentNetwork(&delimiter);
   if (!*net) return false;
-  std::string dotted;
-  if (ToDotted(path, delimiter, &dotted)) {
+  std::string converted;
+  std::string_view dotted = path;
+  if (delimiter != '.') {
+    if (!ToDotted(path, delimiter, &converted)) converted.clear();
+    dotted = converted;
+  }
+  if (!dotted.empty()) {
     int o = (*net)->Find(dotted);
     if (o >= 0 && (*net)->objects[o].kind == kObjNV) {
       *nv = (*net)->objects[o].ref;
@@ -48,7 +53,8 @@ bool Change(const std::string& path, F change) {
   Network* net;
   int nv, field;
   if (!FindNv(path, &net, &nv, &field)) return false;
-  std::vector<uint8_t> raw = net->nvs[nv].raw;
+  thread_local std::vector<uint8_t> raw;  // reused: changes come by the million
+  raw = net->nvs[nv].raw;
   std::string error;
   if (!change(*net->nvs[nv].type, field, &raw, &error)) {
     SetError(path + ": " + error);

@@ -39,6 +39,7 @@ void Enqueue(Delivery* d, Event&& e) {
     return;
   }
   d->queue.push_back(std::move(e));
+  d->hasWork.store(true, std::memory_order_relaxed);
   ++d->raised;
   if (d->waiting) d->cv.notify_one();
 }
@@ -55,12 +56,13 @@ void DeviceEvent(Network* net, int deviceIndex, Event::Kind kind, bool attached)
     }
     Event e;
     e.kind = kind;
-    e.handle = dev.handle;
-    e.isAttached = attached ? 1 : 0;
-    e.fieldIndex = obj.parent;  // the subsystem's handle
-    e.neuronId = dev.neuronId;
-    e.programId = dev.programId;
-    e.name = NameWith(obj.path, impl->delimiter);
+    e.device = std::make_unique<DeviceInfo>();
+    e.device->subsystem = obj.parent;
+    e.device->handle = dev.handle;
+    e.device->isAttached = attached ? 1 : 0;
+    e.device->neuronId = dev.neuronId;
+    e.device->programId = dev.programId;
+    e.device->name = NameWith(obj.path, impl->delimiter);
     Enqueue(d, std::move(e));
   }
 }
@@ -192,12 +194,13 @@ void Deliver(Event& e, const std::vector<ILnsListener*>& listeners) {
         break;
       }
       case Event::kServicePin:
-        l->OnSystemServicePin(1, e.fieldIndex, e.handle, e.neuronId.c_str(), e.programId.c_str(),
-                              e.name.c_str(), 1, (e.handle % 127) + 1, 0);
+        l->OnSystemServicePin(1, e.device->subsystem, e.device->handle, e.device->neuronId.c_str(),
+                              e.device->programId.c_str(), e.device->name.c_str(), 1,
+                              (e.device->handle % 127) + 1, 0);
         break;
       case Event::kAttachment:
-        l->OnAttachmentLca(1, e.fieldIndex, kLnsKindAppDevice, e.isAttached, e.name.c_str(),
-                           e.handle);
+        l->OnAttachmentLca(1, e.device->subsystem, kLnsKindAppDevice, e.device->isAttached,
+                           e.device->name.c_str(), e.device->handle);
         break;
     }
   }
@@ -208,6 +211,15 @@ void DeliveryLoop(std::shared_ptr<Delivery> d) {
   std::vector<ILnsListener*> listeners;
   std::unique_lock<std::mutex> lock(d->mu);
   while (true) {
+    if (d->queue.empty() && !d->stop) {
+      // Changes come in bursts: a short look before sleeping saves the producer a wake-up call
+      // for nearly every event.
+      lock.unlock();
+      for (int i = 0; i < 64 && !d->hasWork.load(std::memory_order_relaxed); ++i) {
+        std::this_thread::yield();
+      }
+      lock.lock();
+    }
     while (d->queue.empty() && !d->stop) {
       d->waiting = true;
       d->cv.wait(lock);
@@ -221,6 +233,7 @@ void DeliveryLoop(std::shared_ptr<Delivery> d) {
       return;
     }
     batch.swap(d->queue);
+    d->hasWork.store(false, std::memory_order_relaxed);
     listeners = d->listeners;
     d->busy = true;
     lock.unlock();

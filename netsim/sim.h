@@ -20,15 +20,21 @@
 
 namespace lonsim {
 
-// One callback to deliver.
+// What a service-pin or attachment callback tells about its device.
+struct DeviceInfo {
+  int32_t subsystem = 0;
+  int32_t handle = 0;
+  int32_t isAttached = 0;
+  std::string neuronId, programId, name;
+};
+
+// One callback to deliver; kept small, as millions of value updates pass through the queue.
 struct Event {
   enum Kind : uint8_t { kUpdate, kServicePin, kAttachment } kind = kUpdate;
   uint32_t gateId = 0;
   int32_t fieldIndex = -1;
   VARIANT value{};
-  int32_t handle = 0;
-  int32_t isAttached = 0;
-  std::string neuronId, programId, name;
+  std::unique_ptr<DeviceInfo> device;  // service pin and attachment only
 };
 
 // The callback queue and thread of one CLns. Shared with Drain, which may outlive the CLns.
@@ -42,7 +48,8 @@ struct Delivery {
   uint64_t delivered = 0;  // events delivered or dropped so far
   bool busy = false;       // a batch is being delivered
   bool stop = false;
-  bool waiting = false;  // the thread sleeps on cv
+  bool waiting = false;              // the thread sleeps on cv
+  std::atomic<bool> hasWork{false};  // the queue is not empty
   std::atomic<bool> notify{true};
   std::thread thread;
   std::thread::id threadId;
