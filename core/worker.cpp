@@ -11,6 +11,7 @@
 #include "core/vpi_main.h"
 #include "lon/lns.h"
 #include "lon/monitoring.h"
+#include "platform/module.h"
 #include "platform/process_shared.h"
 #include "platform/thread_queue.h"
 
@@ -230,6 +231,12 @@ uint32_t StartVpiThread(VpiRequest* request) {
   }
   if (ClaimRunning(tag) != 0) return 2;
 
+  // A host may unload the library right after EndVpi, while the ended worker is still
+  // returning through the library's code: keep the code mapped.
+  static const bool pinned = ModuleKeepLoaded();
+  if (!pinned) {
+    err(kLogError, "telMAR: StartVpiThread(), the driver library cannot be kept loaded");
+  }
   EventWait(stoppedEvent, 0);  // forget the stop of an earlier worker
   workerAlive.store(true);
   ThreadId id = 0;
