@@ -1,5 +1,6 @@
 #include "host/sim/demo.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -95,7 +96,13 @@ struct Demo {
 
 void Render(Demo& d) {
   if (!d.live) return;
-  std::vector<std::string> table = GateTable(d.host, 120);
+  int columns = 0, rows = 0;
+  TerminalSize(&columns, &rows);
+  size_t width = columns >= 80 ? static_cast<size_t>(columns) - 1 : 119;
+  std::vector<std::string> table = GateTable(d.host, std::min<size_t>(width, 140));
+  // The log pane takes the lines that the heading and the table leave.
+  size_t paneLines =
+      rows > 0 ? static_cast<size_t>(std::max(3, rows - 7 - static_cast<int>(table.size()))) : 12;
   std::string frame = "\x1b[H";
   char head[256];
   std::snprintf(head, sizeof(head), "telmar host simulator - demo network    t = %5.1f s    %s",
@@ -106,7 +113,14 @@ void Render(Demo& d) {
   frame += "\x1b[K\nhost log:\x1b[K\n";
   {
     std::lock_guard<std::mutex> guard(d.console.lock);
-    for (const std::string& l : d.console.recent) frame += l.substr(0, 160) + "\x1b[K\n";
+    size_t skip = d.console.recent.size() > paneLines ? d.console.recent.size() - paneLines : 0;
+    for (const std::string& l : d.console.recent) {
+      if (skip > 0) {
+        --skip;
+        continue;
+      }
+      frame += l.substr(0, width) + "\x1b[K\n";
+    }
   }
   frame += "\x1b[J";
   std::fputs(frame.c_str(), stdout);

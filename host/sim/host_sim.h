@@ -47,7 +47,7 @@ struct Console {
   int logLevel = 8;                // log lines below this level are not shown
   bool pane = false;               // keep log lines for the demo's pane instead of printing
   std::deque<std::string> recent;  // the pane's lines
-  size_t paneLines = 12;
+  size_t paneLines = 200;          // lines the pane keeps; the demo shows the last that fit
   uint64_t shown = 0, hidden = 0;
 };
 

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,6 +61,13 @@ bool StdoutIsTerminal() {
 }
 bool StdinIsTerminal() {
   return isatty(STDIN_FILENO) == 1;
+}
+
+void TerminalSize(int* columns, int* rows) {
+  struct winsize size = {};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) size = {};
+  *columns = size.ws_col;
+  *rows = size.ws_row;
 }
 
 bool HasDisplay() {

@@ -15,6 +15,8 @@ void UnloadLibrary(void* library);
 
 bool StdoutIsTerminal();
 bool StdinIsTerminal();
+// The terminal's size in characters; 0 when standard output is no terminal.
+void TerminalSize(int* columns, int* rows);
 // True when a graphical display is reachable (an X or Wayland display, or a Qt platform plugin
 // chosen explicitly, e.g. offscreen).
 bool HasDisplay();
