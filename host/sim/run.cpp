@@ -388,7 +388,10 @@ bool Run(Context& c) {
     return true;
   }
   if (verb == "show") {
-    for (const std::string& row : GateTable(host, 110)) Out(host, row);
+    int columns = 0, rows = 0;
+    TerminalSize(&columns, &rows);
+    size_t width = columns >= 80 ? static_cast<size_t>(columns) - 1 : 110;
+    for (const std::string& row : GateTable(host, width)) Out(host, row);
     return true;
   }
   if (verb == "log") {
