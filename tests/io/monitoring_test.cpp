@@ -1,12 +1,9 @@
 // Host messages, the parsers' thread messages and the station's monitoring switch.
 #include "lon/monitoring.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
 
-#include "core/host_api.h"
 #include "core/worker.h"
 #include "platform/process_shared.h"
 #include "tests/io/io_fixture.h"
@@ -14,274 +11,169 @@
 namespace iotest {
 namespace {
 
+using Args = std::vector<int64_t>;
+
 class MonitoringTest : public IoFixture {
  protected:
   void SetUp() override {
     IoFixture::SetUp();
     ProcessSharedData()->stationActive = 0;
+    temp_ = Item(kSpaceTemp, VT_R4);
   }
   void TearDown() override {
-    ProcessSharedData()->stationActive = 0;
     IoFixture::TearDown();
+    ProcessSharedData()->stationActive = 0;
     ProcessSharedRemove();
   }
-
   static void Host(uint16_t code, uint32_t gateId = 0, uint16_t subCode = 0) {
     HostMessage m{};
-    m.msgCode = code;
-    m.gateId = gateId;
-    m.subCode = subCode;
+    m.msgCode = code, m.gateId = gateId, m.subCode = subCode;
     EXPECT_EQ(ProcessKestMsg(&m), 0);
   }
-  static void Thread(uint32_t id, uintptr_t wParam, intptr_t lParam) {
-    ThreadMessage m{id, wParam, lParam};
+  static void Thread(uint32_t id, uintptr_t wParam, const void* lParam) {
+    ThreadMessage m{id, wParam, reinterpret_cast<intptr_t>(lParam)};
     EXPECT_EQ(ProcessThreadMsg(&m), 0);
   }
-  static intptr_t Ptr(GateBinding* b) { return reinterpret_cast<intptr_t>(b); }
-
-  bool Listens(CNVItem* item, uint32_t gateId) { return inst_->lns->IsListener(item, gateId) == 0; }
-  bool ListensField(CNVItem* item, int field, uint32_t gateId) {
-    return inst_->lns->IsListener(item, field, gateId) == 0;
+  bool Listens(uint32_t gateId, CNVItem* item = nullptr, int field = -1) {
+    item = item ? item : temp_;
+    return (field < 0 ? inst_->lns->IsListener(item, gateId)
+                      : inst_->lns->IsListener(item, field, gateId)) == 0;
   }
-
-  // An NV gate of type 3 on nvoSpaceTemp, bound and known to the host.
-  GateBinding* TempGate(uint32_t gateId, int32_t updateMode) {
-    if (!temp_) temp_ = AddItem(kSpaceTemp, VT_R4);
-    AddHostGate(gateId, 3, kSpaceTemp, updateMode);
-    return Bind(gateId, temp_, kBindNV);
-  }
-
   CNVItem* temp_ = nullptr;
 };
 
 TEST_F(MonitoringTest, StationStateSwitchesMonitoringOfListenedItems) {
-  Host(kMsgHbActive);
+  Host(kMsgHbActive);  // nothing bound yet
   EXPECT_TRUE(kesthost::LogContains("telMAR> ProcessKestMsg(), KEST_HB_ACTIVE message", 32));
   EXPECT_EQ(ProcessSharedData()->stationActive.load(), 1);
-  EXPECT_EQ(lonsim::CallCount("MonitorNV") + lonsim::CallCount("MonitorNVF"), 0);
   Host(kMsgHbPassive);
   EXPECT_TRUE(kesthost::LogContains("telMAR> ProcessKestMsg(), KEST_HB_PASSIVE message", 32));
   EXPECT_EQ(ProcessSharedData()->stationActive.load(), 0);
+  EXPECT_EQ(lonsim::CallCount("GetListenersCount") + lonsim::CallCount("MonitorNV"), 0);
 
-  // A gate that always listens, bound while passive: first value, then monitoring off.
+  // Bound while passive: listens, gets its first value, and its NV's monitoring goes off.
   ASSERT_TRUE(lonsim::SetNVValue(kSpaceTemp, 19.25));
   lonsim::Drain();
-  GateBinding* b = TempGate(10, 2);
-  kesthost::ClearCalls();
-  Thread(kMsgStartListening, 10, Ptr(b));
-  EXPECT_TRUE(Listens(temp_, 10));
-  EXPECT_EQ(lonsim::LastArgs("ReadNV").back(), kIOOptMonitored);
+  Thread(kMsgStartListening, 10, Bind(10, temp_, -1, 2));
+  EXPECT_TRUE(Listens(10));
+  EXPECT_EQ(lonsim::LastArgs("ReadNV"), Args{1});
   kesthost::Gate g;
   ASSERT_TRUE(kesthost::GetGate(10, &g));
-  EXPECT_FLOAT_EQ(CellFloat(g.raw), 19.25f);
-  EXPECT_EQ(lonsim::LastArgs("MonitorNV"), std::vector<int64_t>{0});
+  EXPECT_EQ(AsFloat(g.raw), 19.25f);
+  EXPECT_EQ(lonsim::LastArgs("MonitorNV"), Args{0});
 
-  // Two more gates: a second listener of the same NV, and a field listener; an unlistened
-  // binding is left alone.
-  CNVItem* lamp = AddItem(kLamp, VT_I2);
-  int field = AddField(lamp, "value", VT_I2);
-  ASSERT_GE(field, 0);
-  AddHostGate(11, 3, kSpaceTemp, 2);
-  GateBinding* b2 = Bind(11, temp_, kBindNV);
-  AddHostGate(12, 1, kLamp + ".value", 2);
-  GateBinding* bf = Bind(12, lamp, kBindNVF, static_cast<uint8_t>(field));
-  CNVItem* setpoint = AddItem(kSetpoint, VT_R4);
-  Bind(13, setpoint, kBindNV);
-  Thread(kMsgStartListening, 11, Ptr(b2));
-  Thread(kMsgStartListening, 12, Ptr(bf));
-  EXPECT_TRUE(ListensField(lamp, field, 12));
-  EXPECT_EQ(lonsim::LastArgs("MonitorNVF"), (std::vector<int64_t>{field, 0}));
-
-  lonsim::ResetCounters();
-  Host(kMsgHbActive);
-  EXPECT_EQ(lonsim::CallCount("MonitorNV"), 2) << "once per gate of the NV";
-  EXPECT_EQ(lonsim::LastArgs("MonitorNV"), std::vector<int64_t>{1});
-  EXPECT_EQ(lonsim::CallCount("MonitorNVF"), 1);
-  EXPECT_EQ(lonsim::LastArgs("MonitorNVF"), (std::vector<int64_t>{field, 1}));
-
-  // Starting while active leaves monitoring on.
-  AddHostGate(14, 4, kSetpoint, 2);
-  GateBinding* b4 = Bind(14, setpoint, kBindNV);
-  lonsim::ResetCounters();
-  Thread(kMsgStartListening, 14, Ptr(b4));
-  EXPECT_EQ(lonsim::CallCount("MonitorNV"), 0);
-
-  lonsim::ResetCounters();
-  Host(kMsgHbPassive);
-  // Gate 13 does not listen itself, but its NV now has a listener.
-  EXPECT_EQ(lonsim::CallCount("MonitorNV"), 4);
-  EXPECT_EQ(lonsim::LastArgs("MonitorNV"), std::vector<int64_t>{0});
-  EXPECT_EQ(lonsim::LastArgs("MonitorNVF"), (std::vector<int64_t>{field, 0}));
+  // A second gate of the same NV, a field gate, and a bound gate that does not listen.
+  Thread(kMsgStartListening, 11, Bind(11, temp_, -1, 2));
+  CNVItem* lamp = Item(kLampIn, VT_I2);
+  int value = Field(lamp, "value");
+  Thread(kMsgStartListening, 12, Bind(12, lamp, value, 2));
+  EXPECT_EQ(lonsim::LastArgs("MonitorNVF"), (Args{value, 0}));
+  Bind(13, Item(kSetpoint, VT_R4), -1, 0);
+  for (int on : {1, 0}) {
+    lonsim::ResetCounters();
+    Host(on ? kMsgHbActive : kMsgHbPassive);
+    EXPECT_EQ(lonsim::CallCount("MonitorNV"), 2) << "once per gate of the NV";
+    EXPECT_EQ(lonsim::LastArgs("MonitorNV"), Args{on});
+    EXPECT_EQ(lonsim::LastArgs("MonitorNVF"), (Args{value, on}));
+  }
 }
 
-TEST_F(MonitoringTest, GateActivityStartsAndStopsOnlyOnDemandGates) {
-  struct Case {
+TEST_F(MonitoringTest, ActivityAndDefinitionChangesFollowTheUpdateMode) {
+  struct {
+    uint16_t code, subCode;
     int32_t updateMode;
-    uint16_t subCode;
-    bool listeningBefore;
-    bool listeningAfter;
-  };
-  const Case cases[] = {
-      {1, 1, false, true},  {1, 0, true, false}, {1, 5, true, true},   {1, 5, false, false},
-      {2, 1, false, false}, {2, 0, true, true},  {0, 1, false, false}, {0, 0, true, true},
+    bool before, after;
+  } cases[] = {
+      {109, 1, 1, false, true},  {109, 0, 1, true, false},  {109, 5, 1, true, true},
+      {109, 1, 2, false, false}, {109, 0, 2, true, true},   {109, 1, 0, false, false},
+      {109, 0, 0, true, true},   {121, 1, 2, false, true},  {121, 2, 2, false, true},
+      {121, 1, 0, true, false},  {121, 2, 0, true, false},  {121, 1, 1, true, false},
+      {121, 2, 1, false, false}, {121, 0, 2, false, false}, {121, 4, 0, true, true},
   };
   uint32_t gateId = 100;
-  for (const Case& c : cases) {
-    SCOPED_TRACE("updateMode " + std::to_string(c.updateMode) + " subCode " +
-                 std::to_string(c.subCode));
-    ++gateId;
-    TempGate(gateId, c.updateMode);
-    if (c.listeningBefore) {
-      ASSERT_EQ(inst_->lns->AddListener(temp_, gateId), 0);
-    }
-    Host(kMsgGateActivity, gateId, c.subCode);
-    EXPECT_EQ(Listens(temp_, gateId), c.listeningAfter);
-  }
-
-  // No binding, or a definition the host cannot give: nothing happens.
-  lonsim::ResetCounters();
-  AddHostGate(200, 3, kSpaceTemp, 1);
-  Host(kMsgGateActivity, 200, 1);
-  Bind(201, temp_, kBindNV);  // no host gate 201
-  Host(kMsgGateActivity, 201, 1);
-  EXPECT_FALSE(Listens(temp_, 200));
-  EXPECT_FALSE(Listens(temp_, 201));
-  EXPECT_EQ(lonsim::CallCount("AddListener"), 0);
-}
-
-TEST_F(MonitoringTest, DefinitionChangesFollowTheNewUpdateMode) {
-  struct Case {
-    uint16_t subCode;
-    int32_t updateMode;
-    bool listeningBefore;
-    bool listeningAfter;
-  };
-  const Case cases[] = {
-      {1, 2, false, true}, {2, 2, false, true},  {1, 0, true, false},  {2, 0, true, false},
-      {1, 1, true, false}, {1, 1, false, false}, {0, 2, false, false}, {4, 2, false, false},
-      {4, 0, true, true},  {0, 0, true, true},
-  };
-  uint32_t gateId = 300;
-  for (const Case& c : cases) {
-    SCOPED_TRACE("subCode " + std::to_string(c.subCode) + " updateMode " +
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.code) + "/" + std::to_string(c.subCode) + " mode " +
                  std::to_string(c.updateMode));
-    ++gateId;
-    TempGate(gateId, c.updateMode);
-    if (c.listeningBefore) {
-      ASSERT_EQ(inst_->lns->AddListener(temp_, gateId), 0);
-    }
-    Host(kMsgGateDefChange, gateId, c.subCode);
-    EXPECT_EQ(Listens(temp_, gateId), c.listeningAfter);
-    EXPECT_NE(FindBinding(gateId), nullptr);
+    Bind(++gateId, temp_, -1, c.updateMode);
+    if (c.before) inst_->lns->AddListener(temp_, gateId);
+    Host(c.code, gateId, c.subCode);
+    EXPECT_EQ(Listens(gateId), c.after);
   }
-
-  kesthost::FailCall("KestGetGateDef", 3);
-  TempGate(350, 2);
-  Host(kMsgGateDefChange, 350, 1);
-  EXPECT_FALSE(Listens(temp_, 350));
+  // No binding, or no definition from the host: nothing happens.
+  kesthost::Gate g;
+  g.id = 200, g.updateMode = 1;
+  kesthost::AddGate(g);
+  Host(kMsgGateActivity, 200, 1);
+  inst_->bindingMap.Set(201, new GateBinding{temp_, 1, 0, {}});
+  Host(kMsgGateActivity, 201, 1);
+  EXPECT_FALSE(Listens(200) || Listens(201));
 }
 
-TEST_F(MonitoringTest, FieldGateOnDemandStopsOnDefinitionChange) {
-  CNVItem* lamp = AddItem(kLamp, VT_I2);
-  int field = AddField(lamp, "state", VT_I2);
-  ASSERT_GE(field, 0);
-  AddHostGate(60, 1, kLamp + ".state", 1);
-  Bind(60, lamp, kBindNVF, static_cast<uint8_t>(field));
+// An on-demand field gate is registered in the field form, and must be found in that form.
+TEST_F(MonitoringTest, OnDemandFieldGateStopsOnDefinitionChange) {
+  CNVItem* lamp = Item(kLampIn, VT_I2);
+  int state = Field(lamp, "state");
+  Bind(60, lamp, state, 1);
   Host(kMsgGateActivity, 60, 1);
-  ASSERT_TRUE(ListensField(lamp, field, 60));
+  ASSERT_TRUE(Listens(60, lamp, state));
   Host(kMsgGateDefChange, 60, 2);
-  EXPECT_FALSE(ListensField(lamp, field, 60));
+  EXPECT_FALSE(Listens(60, lamp, state));
 }
 
-TEST_F(MonitoringTest, RemovedGateForgetsItsBindingAndLaterMessages) {
-  GateBinding* b = TempGate(70, 2);
-  Thread(kMsgStartListening, 70, Ptr(b));
-  ASSERT_TRUE(Listens(temp_, 70));
-  // Queued at parse time, handled after the removal: the record is gone.
-  GateBinding* stale = b;
+// Messages queued at parse time may arrive after the host removed the gate.
+TEST_F(MonitoringTest, RemovedGateDropsItsBindingAndLaterMessages) {
+  GateBinding* stale = Bind(70, temp_, -1, 2);
+  Thread(kMsgStartListening, 70, stale);
   Host(kMsgGateDefChange, 70, 3);
-  EXPECT_FALSE(Listens(temp_, 70));
+  EXPECT_FALSE(Listens(70));
   EXPECT_EQ(FindBinding(70), nullptr);
-  EXPECT_FALSE(inst_->bindingMap.Contains(70));
-
   lonsim::ResetCounters();
   kesthost::ClearCalls();
-  Thread(kMsgStartListening, 70, Ptr(stale));
-  Thread(kMsgSetPollingRate, 70, Ptr(stale));
+  Thread(kMsgStartListening, 70, stale);
+  Thread(kMsgSetPollingRate, 70, stale);
   Host(kMsgGateActivity, 70, 1);
-  Host(kMsgGateDefChange, 70, 2);
   Host(kMsgGateDefChange, 70, 3);
-  EXPECT_EQ(lonsim::CallCount("AddListener"), 0);
-  EXPECT_EQ(lonsim::CallCount("RemoveListener"), 0);
-  EXPECT_EQ(lonsim::CallCount("SetNVPollingRate"), 0);
+  EXPECT_EQ(lonsim::CallCount("AddListener") + lonsim::CallCount("RemoveListener") +
+                lonsim::CallCount("SetNVPollingRate"),
+            0);
   EXPECT_EQ(kesthost::CallCount("KestGetGateDef"), 0u);
 
-  // The same gate bound again gets a new record; a message carrying the old one is dropped.
-  GateBinding* fresh = TempGate(70, 2);
-  if (fresh != stale) {
-    Thread(kMsgStartListening, 70, Ptr(stale));
-    EXPECT_FALSE(Listens(temp_, 70));
-  }
-  Thread(kMsgStartListening, 70, Ptr(fresh));
-  EXPECT_TRUE(Listens(temp_, 70));
+  GateBinding* fresh = Bind(70, temp_, -1, 2);  // bound again: only its own record counts
+  if (fresh != stale) Thread(kMsgStartListening, 70, stale);
+  EXPECT_FALSE(Listens(70));
+  Thread(kMsgStartListening, 70, fresh);
+  EXPECT_TRUE(Listens(70));
 }
 
 TEST_F(MonitoringTest, ThreadMessagesPutNodeValuesAndPollingRates) {
-  AddHostGate(17, 1, kRoom);
-  Thread(kMsgPutNodeValue, 1, 17);
+  Thread(kMsgPutNodeValue, 1, reinterpret_cast<void*>(17));
   kesthost::Call call;
   ASSERT_TRUE(kesthost::LastCall("KestPutGateRawValue", &call));
-  EXPECT_EQ(call.args, (std::vector<int64_t>{inst_->clientId.load(), 17, 65536, 0, 2, 0, 0}));
+  EXPECT_EQ(call.args, (Args{inst_->clientId.load(), 17, 65536, 0, 2, 0, 0}));
 
-  GateBinding* b = TempGate(20, 0);
-  kesthost::SetGateDef(20, 0, 1500);
-  Thread(kMsgSetPollingRate, 20, Ptr(b));
-  EXPECT_EQ(lonsim::LastArgs("SetNVPollingRate"), std::vector<int64_t>{1500});
+  Thread(kMsgSetPollingRate, 20, Bind(20, temp_, -1, 0, 1500));
+  EXPECT_EQ(lonsim::LastArgs("SetNVPollingRate"), Args{1500});
+  CNVItem* lamp = Item(kLampIn, VT_I2);
+  int value = Field(lamp, "value");
+  Thread(kMsgSetPollingRate, 21, Bind(21, lamp, value, 0, 2500));
+  EXPECT_EQ(lonsim::LastArgs("SetNVFPollingRate"), (Args{value, 2500}));
 
-  CNVItem* lamp = AddItem(kLamp, VT_I2);
-  int field = AddField(lamp, "value", VT_I2);
-  ASSERT_GE(field, 0);
-  AddHostGate(21, 1, kLamp + ".value", 0, 2500);
-  GateBinding* bf = Bind(21, lamp, kBindNVF, static_cast<uint8_t>(field));
-  Thread(kMsgSetPollingRate, 21, Ptr(bf));
-  EXPECT_EQ(lonsim::LastArgs("SetNVFPollingRate"), (std::vector<int64_t>{field, 2500}));
-
-  // The definition is still unreadable: nothing changes.
   lonsim::ResetCounters();
-  kesthost::FailCall("KestGetGateDef", 3);
-  Thread(kMsgSetPollingRate, 20, Ptr(b));
-  EXPECT_EQ(lonsim::CallCount("SetNVPollingRate"), 0);
-
-  // Unknown ids are ignored.
+  kesthost::FailCall("KestGetGateDef", 3);  // the definition is still unreadable
+  Thread(kMsgSetPollingRate, 20, FindBinding(20));
   kesthost::ClearCalls();
-  Thread(2027, 20, Ptr(b));
-  Thread(kMsgStartListening - 1, 20, Ptr(b));
+  Thread(2027, 20, FindBinding(20));
   EXPECT_TRUE(kesthost::Calls().empty());
-  EXPECT_EQ(lonsim::CallCount("AddListener") + lonsim::CallCount("SetNVPollingRate"), 0);
-}
+  EXPECT_EQ(lonsim::CallCount("SetNVPollingRate") + lonsim::CallCount("AddListener"), 0);
 
-TEST_F(MonitoringTest, FailuresEndTheHandlingSilently) {
-  GateBinding* b = TempGate(80, 2);
+  // A refused registration reads nothing; a failed first read still leaves the gate listening.
   lonsim::FailNext("AddListener");
-  Thread(kMsgStartListening, 80, Ptr(b));
-  EXPECT_FALSE(Listens(temp_, 80));
+  Thread(kMsgStartListening, 20, FindBinding(20));
   EXPECT_EQ(lonsim::CallCount("ReadNV"), 0);
-
-  // A failed first read still leaves the gate listening, without a value.
   lonsim::FailNext("ReadNV");
-  kesthost::ClearCalls();
-  Thread(kMsgStartListening, 80, Ptr(b));
-  EXPECT_TRUE(Listens(temp_, 80));
+  Thread(kMsgStartListening, 20, FindBinding(20));
+  EXPECT_TRUE(Listens(20));
   EXPECT_EQ(kesthost::CallCount("KestPutGateRawValue"), 0u);
-  EXPECT_EQ(lonsim::LastArgs("MonitorNV"), std::vector<int64_t>{0});
-  for (const kesthost::LogLine& line : kesthost::Log()) ADD_FAILURE() << line.text;
-
-  // Unknown host message codes do nothing.
-  lonsim::ResetCounters();
-  Host(122, 80, 3);
-  Host(0, 80, 1);
-  EXPECT_NE(FindBinding(80), nullptr);
-  EXPECT_EQ(lonsim::CallCount("RemoveListener"), 0);
 }
 
 }  // namespace
