@@ -38,6 +38,12 @@ class GateMap {
       *v = value;
       return true;
     }
+    return InsertNew(key, value);
+  }
+
+  // Inserts a key that the caller has just found absent, without walking its bucket again.
+  // False only when memory could not be obtained.
+  bool InsertNew(uint32_t key, const Value& value) {
     if (!buckets_) {
       buckets_ = new (std::nothrow) Entry* [kBuckets] {};
       if (!buckets_) return false;
