@@ -36,7 +36,7 @@ int ParseNode(VpiRequest* request, const std::string& lonPart, VARTYPE& /*format
   {
     std::lock_guard<std::mutex> lock(instance->nodeMapLock);
     if (!instance->nodeMap.Contains(nodeKey)) {
-      stored = instance->nodeMap.Set(nodeKey, params->gateId);
+      stored = instance->nodeMap.InsertNew(nodeKey, params->gateId);
       added = stored;
     }
   }

@@ -59,7 +59,7 @@ int FinishBinding(DriverInstance* instance, GateAddressParams* params, const cha
     binding = *found;
   } else {
     binding = new (std::nothrow) GateBinding{};
-    if (!binding || !instance->bindingMap.Set(params->gateId, binding)) {
+    if (!binding || !instance->bindingMap.InsertNew(params->gateId, binding)) {
       delete binding;
       err(kLogError, "%s: %s fail, no memory to bind '%s'", instance->name.c_str(), binder,
           lonPart.c_str());
