@@ -216,16 +216,20 @@ void CBrowserDlg::OnSelchangeTypes() {
   ComposeAddress();
 }
 
-void CBrowserDlg::GetItemPath(HTREEITEM item, std::string& path) {
-  path.clear();
-  HTREEITEM root = m_tree.GetRootItem();
-  if (item == root) return;
-  path = m_tree.GetItemText(item);
+std::string TreeItemPath(const CTreeCtrl& tree, HTREEITEM item) {
+  HTREEITEM root = tree.GetRootItem();
+  if (item == root) return std::string();
+  std::string path = tree.GetItemText(item);
   // The root's own text (the network) is never part of a path; the joint is always ".".
-  for (HTREEITEM parent = m_tree.GetParentItem(item); parent && parent != root;
-       parent = m_tree.GetParentItem(parent)) {
-    path = m_tree.GetItemText(parent) + "." + path;
+  for (HTREEITEM parent = tree.GetParentItem(item); parent && parent != root;
+       parent = tree.GetParentItem(parent)) {
+    path = tree.GetItemText(parent) + "." + path;
   }
+  return path;
+}
+
+void CBrowserDlg::GetItemPath(HTREEITEM item, std::string& path) {
+  path = TreeItemPath(m_tree, item);
 }
 
 void CBrowserDlg::ComposeAddress() {

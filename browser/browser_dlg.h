@@ -48,6 +48,9 @@ class CBrowserDlg final : public CDialog {
   MacroTable* m_macros;
 };
 
+// The path GetItemPath gives; also how a script names the item it selects.
+std::string TreeItemPath(const CTreeCtrl& tree, HTREEITEM item);
+
 // The name of the first macro (in the table's order) whose value equals `value` regardless of
 // letter case; false and `name` untouched when there is none.
 bool FindMacroByValue(const MacroTable& macros, const std::string& value, std::string& name);

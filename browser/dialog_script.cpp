@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "browser/browser_dlg.h"
 #include "browser/dialog_backend.h"
 #include "browser/dialog_layer.h"
 #include "platform/module.h"
@@ -49,17 +50,6 @@ std::vector<std::pair<HTREEITEM, int>> TreeOrder(const ControlState& tree) {
   return order;
 }
 
-// The item's path: the texts from below the first root item down to the item, joined by ".".
-std::string TreePath(const ControlState& tree, HTREEITEM item) {
-  if (item == tree.firstRoot) return std::string();
-  std::string path = tree.items[item - 1].text;
-  for (HTREEITEM p = tree.items[item - 1].parent; p && p != tree.firstRoot;
-       p = tree.items[p - 1].parent) {
-    path = tree.items[p - 1].text + "." + path;
-  }
-  return path;
-}
-
 int CopyOut(const std::string& text, char* buf, size_t size) {
   if (buf && size > 0) {
     size_t n = text.size() < size - 1 ? text.size() : size - 1;
@@ -72,8 +62,10 @@ int CopyOut(const std::string& text, char* buf, size_t size) {
 int SelectTreePath(TelmarDialog* dlg, const char* path) {
   ControlState* tree = Live(dlg, kTelmarIdTree);
   if (!tree || !path || !tree->enabled) return -1;
+  CTreeCtrl control;
+  control.Attach(dlg->dialog, kTelmarIdTree);
   for (const auto& [item, depth] : TreeOrder(*tree)) {
-    if (TreePath(*tree, item) == path) return dlg->dialog->UserSelectTreeItem(item) ? 0 : -1;
+    if (TreeItemPath(control, item) == path) return dlg->dialog->UserSelectTreeItem(item) ? 0 : -1;
   }
   return -1;
 }
