@@ -154,3 +154,27 @@ TEST_F(DeliveryTest, CallbacksMayCallTheLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DeliveryTest, RealTimeClockPollsOnItsOwn) {
+  dir_.WriteFile("rt.net",
+                 "device D handle 4 neuron 000000000004\n"
+                 "nv D.nvoPolled output SNVT_count poll value 1\n");
+  lns_ = OpenLns("rt.net");
+  ASSERT_NE(lns_, nullptr);
+  CNVItem* item = lns_->AddNV("D.nvoPolled", nullptr);
+  ASSERT_EQ(lns_->AddListener(item, 1u), 0);
+  ASSERT_EQ(lns_->PollNV(item, 20, 1), 0);
+  ASSERT_TRUE(lonsim::SetNVValue("D.nvoPolled", 2));
+  int64_t start = lonsim::Now();
+  lonsim::UseRealTimeClock();
+  EXPECT_TRUE(kesthost::WaitFor([&] { return listener_.Updates().size() == 1; }));
+  EXPECT_GE(lonsim::Now(), start + 20);
+  lonsim::UseManualClock();
+  int64_t frozen = lonsim::Now();
+  lonsim::AdvanceClock(19);
+  EXPECT_EQ(lonsim::Now(), frozen + 19);
+}
+
+}  // namespace
