@@ -11,9 +11,9 @@ using OptionFileTest = ConfigTest;
 
 // Values the reader must overwrite, so that a field it forgets shows.
 void Poison(DriverInstance* inst) {
-  inst->remote = inst->single = inst->pinEvent = -99;
-  inst->checkBindings = inst->browseFromLns = inst->browseSubsysAll = -99;
-  inst->browseSubsysDiscovered = inst->debugLevel = -99;
+  inst->remote = inst->single = inst->pinEvent = inst->checkBindings = -99;
+  inst->browseFromLns = inst->browseSubsysAll = inst->browseSubsysDiscovered = -99;
+  inst->debugLevel = -99;
   inst->network = inst->networkInterface = inst->hostInterface = "poison";
   inst->typesDirectory = inst->standardTypeFile = inst->unvtTypeFile = "poison";
   inst->delimiter = '?';
@@ -22,21 +22,19 @@ void Poison(DriverInstance* inst) {
 TEST_F(OptionFileTest, WithoutAFileEveryOptionTakesItsDefaultAndIsListed) {
   Poison(inst_);
   EXPECT_EQ(ReadIntFile(&request_), 0);
-
-  EXPECT_EQ(inst_->remote, 0);
-  EXPECT_EQ(inst_->single, 0);
-  EXPECT_EQ(inst_->pinEvent, 1);
+  const std::vector<int32_t> ints = {inst_->remote,
+                                     inst_->single,
+                                     inst_->pinEvent,
+                                     inst_->checkBindings,
+                                     inst_->browseFromLns,
+                                     inst_->browseSubsysAll,
+                                     inst_->browseSubsysDiscovered,
+                                     inst_->debugLevel};
+  EXPECT_EQ(ints, (std::vector<int32_t>{0, 0, 1, 0, 0, 0, 0, 3}));
   EXPECT_EQ(inst_->delimiter, '.');
-  EXPECT_EQ(inst_->checkBindings, 0);
-  EXPECT_EQ(inst_->browseFromLns, 0);
-  EXPECT_EQ(inst_->browseSubsysAll, 0);
-  EXPECT_EQ(inst_->browseSubsysDiscovered, 0);
-  EXPECT_EQ(inst_->debugLevel, 3);
-  for (const std::string* text :
-       {&inst_->network, &inst_->networkInterface, &inst_->hostInterface, &inst_->typesDirectory,
-        &inst_->standardTypeFile, &inst_->unvtTypeFile}) {
-    EXPECT_EQ(*text, "");
-  }
+  EXPECT_EQ(inst_->network + inst_->networkInterface + inst_->hostInterface +
+                inst_->typesDirectory + inst_->standardTypeFile + inst_->unvtTypeFile,
+            "");
 
   const std::vector<std::string> expected = {
       "TelMAR: ----------   LON Options   ----------",
@@ -61,79 +59,56 @@ TEST_F(OptionFileTest, WithoutAFileEveryOptionTakesItsDefaultAndIsListed) {
   EXPECT_EQ(kesthost::Log().size(), expected.size());
 }
 
-TEST_F(OptionFileTest, EveryKeyIsReadIntoItsFieldAndListed) {
+TEST_F(OptionFileTest, EveryKeyIsReadFromTheLnsSection) {
   dir_.WriteFile("TELMAR01.int",
-                 "[Other]\r\nRemote=5\r\n"
-                 "[lns]\r\n"
-                 "remote=2\r\nSingle = 1\r\nPINEVENT=0\r\nDelimiter=/\r\nCheckBindings=4\r\n"
-                 "BrowseFromLns=0x10\r\nBrowseSubsysALL=-1\r\nBrowseSubsysDiscoverd=7\r\n"
-                 "DebugLevel=9\r\nNetwork=\"Plant A\"\r\nNetworkInterface=LON1\r\n"
-                 "HostInterface = host x \r\nTypesDirectory=C:\\types\r\n"
-                 "StandardTypeFile=std.typ\r\nUnvtTypeFile='unvt.typ'\r\n"
-                 "[Macros]\r\n#A = B\r\n");
+                 "[Other]\r\nRemote=5\r\n[lns]\r\nremote=2\r\nSingle = 1\r\nPINEVENT=0\r\n"
+                 "CheckBindings=4\r\nBrowseFromLns=0x10\r\nBrowseSubsysALL=-1\r\n"
+                 "BrowseSubsysDiscoverd=7\r\nDebugLevel=9\r\nNetwork=\"Plant A\"\r\n"
+                 "NetworkInterface=LON1\r\nHostInterface = host x \r\nTypesDirectory=" +
+                     std::string(300, 't') +
+                     "\r\nStandardTypeFile=std.typ\r\nUnvtTypeFile='unvt.typ'\r\n[Macros]\r\n");
   Poison(inst_);
-  EXPECT_EQ(ReadIntFile(&request_), 0);
-
-  EXPECT_EQ(inst_->remote, 2);
-  EXPECT_EQ(inst_->single, 1);
-  EXPECT_EQ(inst_->pinEvent, 0);
-  EXPECT_EQ(inst_->delimiter, '/');
-  EXPECT_EQ(inst_->checkBindings, 4);
-  EXPECT_EQ(inst_->browseFromLns, 16);
-  EXPECT_EQ(inst_->browseSubsysAll, -1);
-  EXPECT_EQ(inst_->browseSubsysDiscovered, 7);
-  EXPECT_EQ(inst_->debugLevel, 9);
-  EXPECT_EQ(inst_->network, "Plant A");
-  EXPECT_EQ(inst_->networkInterface, "LON1");
-  EXPECT_EQ(inst_->hostInterface, "host x");
-  EXPECT_EQ(inst_->typesDirectory, "C:\\types");
-  EXPECT_EQ(inst_->standardTypeFile, "std.typ");
-  EXPECT_EQ(inst_->unvtTypeFile, "unvt.typ");
-
-  EXPECT_TRUE(kesthost::LogContains("TelMAR: Delimiter = '/'", 32));
+  ReadIntFile(&request_);
+  const std::vector<int32_t> ints = {inst_->remote,
+                                     inst_->single,
+                                     inst_->pinEvent,
+                                     inst_->checkBindings,
+                                     inst_->browseFromLns,
+                                     inst_->browseSubsysAll,
+                                     inst_->browseSubsysDiscovered,
+                                     inst_->debugLevel};
+  EXPECT_EQ(ints, (std::vector<int32_t>{2, 1, 0, 4, 16, -1, 7, 9}));
+  const std::vector<std::string> texts = {inst_->network,          inst_->networkInterface,
+                                          inst_->hostInterface,    inst_->typesDirectory,
+                                          inst_->standardTypeFile, inst_->unvtTypeFile};
+  EXPECT_EQ(texts, (std::vector<std::string>{"Plant A", "LON1", "host x", std::string(254, 't'),
+                                             "std.typ", "unvt.typ"}));
   EXPECT_TRUE(kesthost::LogContains("TelMAR: BrowseSubsysALL = -1", 32));
   EXPECT_TRUE(kesthost::LogContains("TelMAR: Network = 'Plant A'", 32));
-  EXPECT_TRUE(kesthost::LogContains("TelMAR: UnvtTypeFile = 'unvt.typ'", 32));
 }
 
 TEST_F(OptionFileTest, DelimiterIsTheFirstCharacterOfItsValue) {
-  struct Case {
-    const char* line;  // null: no Delimiter key
-    char expected;
-  } const cases[] = {
-      {"Delimiter=/", '/'},     {"Delimiter=abc", 'a'}, {"Delimiter=", '\0'},
-      {"Delimiter=  \t", '\0'}, {"Delimiter= - ", '-'}, {nullptr, '.'},
+  const std::pair<const char*, char> cases[] = {
+      {"Delimiter=/", '/'},   {"Delimiter=abc", 'a'}, {"Delimiter=", '\0'},
+      {"Delimiter= - ", '-'}, {"Remote=1", '.'},
   };
-  for (const Case& c : cases) {
-    dir_.WriteFile("TELMAR01.int", std::string("[Lns]\n") + (c.line ? c.line : "Remote=1") + "\n");
+  for (const auto& [line, expected] : cases) {
+    dir_.WriteFile("TELMAR01.int", std::string("[Lns]\n") + line + "\n");
     inst_->delimiter = '?';
     ReadIntFile(&request_);
-    EXPECT_EQ(inst_->delimiter, c.expected) << (c.line ? c.line : "(none)");
+    EXPECT_EQ(inst_->delimiter, expected) << line;
   }
+  EXPECT_TRUE(kesthost::LogContains("TelMAR: Delimiter = '/'", 32));
 }
 
-TEST_F(OptionFileTest, TextValuesKeepTheir254FirstCharacters) {
-  const std::string text300(300, 'n');
-  dir_.WriteFile("TELMAR01.int",
-                 "[Lns]\nNetwork=" + text300 + "\nTypesDirectory=" + std::string(254, 't') + "\n");
-  ReadIntFile(&request_);
-  EXPECT_EQ(inst_->network, std::string(254, 'n'));
-  EXPECT_EQ(inst_->typesDirectory, std::string(254, 't'));
-  EXPECT_TRUE(kesthost::LogContains("TelMAR: Network = '" + std::string(254, 'n') + "'", 32));
-}
-
-TEST_F(OptionFileTest, FileNameHasAtLeastTwoDigits) {
-  EXPECT_EQ(OptionFileName(1), "TELMAR01.int");
+TEST_F(OptionFileTest, EachInstanceNumberReadsItsOwnFile) {
   EXPECT_EQ(OptionFileName(0), "TELMAR00.int");
-  EXPECT_EQ(OptionFileName(12), "TELMAR12.int");
-  EXPECT_EQ(OptionFileName(123), "TELMAR123.int");
-
-  // Each instance reads its own file, chosen by the full instance number of the request.
-  dir_.WriteFile("TELMAR01.int", "[Lns]\nDebugLevel=1\n");
-  dir_.WriteFile("TELMAR12.int", "[Lns]\nDebugLevel=12\n");
-  dir_.WriteFile("TELMAR123.int", "[Lns]\nDebugLevel=123\n");
-  dir_.WriteFile("TELMAR300.int", "[Lns]\nDebugLevel=300\n");
   for (int32_t number : {1, 12, 123, 300}) {
+    dir_.WriteFile(OptionFileName(number), "[Lns]\nDebugLevel=" + std::to_string(number) + "\n");
+  }
+  EXPECT_EQ(OptionFileName(1), "TELMAR01.int");
+  EXPECT_EQ(OptionFileName(123), "TELMAR123.int");
+  for (int32_t number : {1, 12, 123, 300}) {  // the full number, not its low byte
     TearDownInstance();
     SetUpInstance(number);
     ReadIntFile(&request_);
