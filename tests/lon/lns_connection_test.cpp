@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +33,16 @@ std::tm March12th2001() {
   t.tm_min = 5;
   t.tm_sec = 9;
   return t;
+}
+
+// True when text has the shape of pattern, where '9' stands for any digit.
+bool HasShape(const std::string& text, const std::string& pattern) {
+  if (text.size() != pattern.size()) return false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    bool ok = pattern[i] == '9' ? text[i] >= '0' && text[i] <= '9' : text[i] == pattern[i];
+    if (!ok) return false;
+  }
+  return true;
 }
 
 VARIANT OfI2(int16_t v) {
@@ -293,9 +302,8 @@ TEST_F(LnsConnection, ServicePinPressWritesTheServicePinGate) {
   // With the real clock the line has the same shape.
   SetServicePinTimeSource(nullptr);
   listener_.OnSystemServicePin(1, 2, 3, "0102030405", "", "", 1, 2, 0);
-  EXPECT_TRUE(std::regex_match(
-      Gate(kPinGate).text,
-      std::regex(R"(NeuronId 0102030405 ServicePin press, at \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+  EXPECT_TRUE(
+      HasShape(Gate(kPinGate).text, "NeuronId 0102030405 ServicePin press, at 99/99/99 99:99:99"))
       << Gate(kPinGate).text;
 }
 
@@ -380,9 +388,7 @@ TEST_F(LnsConnection, NetworkEventsArriveThroughTheLibrary) {
 
   ASSERT_TRUE(lonsim::PressServicePin("Building.Floor1.Room101"));
   lonsim::Drain();
-  EXPECT_TRUE(std::regex_match(
-      Gate(kPinGate).text, std::regex(R"(NeuronId \S+ ServicePin press, at 03/12/01 08:05:09)")))
-      << Gate(kPinGate).text;
+  EXPECT_EQ(Gate(kPinGate).text, "NeuronId 00A1B2C3D4E5 ServicePin press, at 03/12/01 08:05:09");
 
   CNVItem* item = inst_->lns->AddNV("Building.Floor1.Room101.nvoSpaceTemp", nullptr);
   ASSERT_NE(item, nullptr);
