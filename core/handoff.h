@@ -9,7 +9,6 @@
 
 extern PlatformEvent* requestEvent;  // VpiMain -> worker: requestSlot holds a command
 extern PlatformEvent* doneEvent;     // worker -> VpiMain: resultSlot holds its result
-extern PlatformEvent* stoppedEvent;  // worker -> VpiMain: the worker has left its loop
 extern VpiRequest* requestSlot;
 extern uint32_t resultSlot;
 
@@ -17,5 +16,7 @@ extern uint32_t resultSlot;
 bool WorkerRunsFor(int32_t instanceNumber);
 // True from the start of this process's worker until it has left its loop.
 bool WorkerAlive();
+// Waits until a worker that has left its loop has ended completely; nothing of it runs after.
+void AwaitWorkerEnd();
 // The worker's body; returns 0 when it stops.
 uint32_t VpiThread();

@@ -16,7 +16,6 @@
 
 PlatformEvent* requestEvent = nullptr;
 PlatformEvent* doneEvent = nullptr;
-PlatformEvent* stoppedEvent = nullptr;
 VpiRequest* requestSlot = nullptr;
 uint32_t resultSlot = 0;
 
@@ -56,14 +55,12 @@ struct HandoffEvents {
   HandoffEvents() {
     requestEvent = EventCreate();
     doneEvent = EventCreate();
-    stoppedEvent = EventCreate();
   }
   ~HandoffEvents() {
     if (WorkerAlive()) return;
     EventClose(requestEvent);
     EventClose(doneEvent);
-    EventClose(stoppedEvent);
-    requestEvent = doneEvent = stoppedEvent = nullptr;
+    requestEvent = doneEvent = nullptr;
   }
 };
 HandoffEvents handoffEvents;
@@ -110,7 +107,7 @@ uint32_t HandToWorker(VpiRequest* request) {
   uint32_t result = resultSlot;
   // After EndVpi the worker leaves its loop: return only once it has, so that the host may
   // unload the library as soon as EndVpi returns.
-  if (!WorkerRunsFor(request->instanceNumber)) EventWait(stoppedEvent, -1);
+  if (!WorkerRunsFor(request->instanceNumber)) AwaitWorkerEnd();
   return result;
 }
 

@@ -32,6 +32,8 @@ constexpr int kClaimSpins = 100000;
 // shared value tells other processes; this one decides what this process's worker does.
 std::atomic<int32_t> localRunning{0};
 std::atomic<bool> workerAlive{false};
+// The worker's thread, joined once it has left its loop. Used under VpiMain's hand-off lock.
+ThreadHandle* workerHandle = nullptr;
 
 int32_t RunningTag(int32_t instanceNumber) {
   return static_cast<int32_t>(static_cast<uint32_t>(instanceNumber) + 1u);
@@ -75,7 +77,7 @@ uint32_t ClaimRunning(int32_t tag) {
       }
       return 2;
     }
-    if (!requestEvent || !doneEvent || !stoppedEvent) {
+    if (!requestEvent || !doneEvent) {
       err(kLogError, "telMAR: StartVpiThread() ERROR");
       return 2;
     }
@@ -183,6 +185,11 @@ bool WorkerAlive() {
   return workerAlive.load();
 }
 
+void AwaitWorkerEnd() {
+  ThreadJoin(workerHandle);
+  workerHandle = nullptr;
+}
+
 uint32_t VpiThread() {
   ThreadQueueCreate();  // before anyone posts to this thread
   err(kLogError, "telMAR> VpiThread() started successfully");
@@ -212,7 +219,6 @@ uint32_t VpiThread() {
   ThreadQueueDestroy();
   workerThreadId.store(0);
   workerAlive.store(false);
-  EventSet(stoppedEvent);  // the last touch of the driver's state
   return 0;
 }
 
@@ -237,10 +243,10 @@ uint32_t StartVpiThread(VpiRequest* request) {
   if (!pinned) {
     err(kLogError, "telMAR: StartVpiThread(), the driver library cannot be kept loaded");
   }
-  EventWait(stoppedEvent, 0);  // forget the stop of an earlier worker
+  AwaitWorkerEnd();  // an earlier worker that ended without being waited for
   workerAlive.store(true);
   ThreadId id = 0;
-  if (!ThreadCreateDetached(VpiThreadEntry, nullptr, kWorkerStackSize, &id)) {
+  if (!ThreadCreateJoinable(VpiThreadEntry, nullptr, kWorkerStackSize, &id, &workerHandle)) {
     uint32_t error = LastSystemError();
     workerAlive.store(false);
     ReleaseRunning();

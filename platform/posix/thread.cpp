@@ -1,5 +1,5 @@
-// Detached POSIX threads numbered by ids of our own, so that a thread id is known (and can be
-// posted to) before the thread runs.
+// POSIX threads numbered by ids of our own, so that a thread id is known (and can be posted to)
+// before the thread runs.
 #include "platform/thread.h"
 
 #include <limits.h>
@@ -9,6 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <new>
+
+struct ThreadHandle {
+  pthread_t thread;
+};
 
 namespace {
 
@@ -47,9 +51,8 @@ size_t StackSizeFor(size_t requested) {
   return size;
 }
 
-}  // namespace
-
-bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, ThreadId* id) {
+bool StartThread(void (*fn)(void*), void* arg, size_t stackSize, bool detached, ThreadId* id,
+                 pthread_t* thread) {
   ThreadStart* start = new (std::nothrow) ThreadStart{fn, arg, NextThreadId()};
   if (!start) {
     errno = ENOMEM;
@@ -59,10 +62,10 @@ bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, Thread
   pthread_attr_t attr;
   int rc = pthread_attr_init(&attr);
   if (rc == 0) {
-    rc = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    rc = pthread_attr_setdetachstate(&attr,
+                                     detached ? PTHREAD_CREATE_DETACHED : PTHREAD_CREATE_JOINABLE);
     if (rc == 0) rc = pthread_attr_setstacksize(&attr, StackSizeFor(stackSize));
-    pthread_t thread;
-    if (rc == 0) rc = pthread_create(&thread, &attr, ThreadTrampoline, start);
+    if (rc == 0) rc = pthread_create(thread, &attr, ThreadTrampoline, start);
     pthread_attr_destroy(&attr);
   }
   if (rc != 0) {
@@ -72,6 +75,36 @@ bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, Thread
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ThreadCreateDetached(void (*fn)(void*), void* arg, size_t stackSize, ThreadId* id) {
+  pthread_t thread;
+  return StartThread(fn, arg, stackSize, true, id, &thread);
+}
+
+bool ThreadCreateJoinable(void (*fn)(void*), void* arg, size_t stackSize, ThreadId* id,
+                          ThreadHandle** handle) {
+  ThreadHandle* h = new (std::nothrow) ThreadHandle{};
+  if (!h) {
+    errno = ENOMEM;
+    return false;
+  }
+  if (!StartThread(fn, arg, stackSize, false, id, &h->thread)) {
+    int error = errno;
+    delete h;
+    errno = error;
+    return false;
+  }
+  *handle = h;
+  return true;
+}
+
+void ThreadJoin(ThreadHandle* handle) {
+  if (!handle) return;
+  pthread_join(handle->thread, nullptr);
+  delete handle;
 }
 
 ThreadId CurrentThreadId() {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <functional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,34 @@ std::vector<int64_t> Args(const std::string& name) {
   kesthost::Call call;
   if (!kesthost::LastCall(name, &call)) return {};
   return call.args;
+}
+
+// Matches text against a shape where 'A' is an upper-case letter, 'a' a lower-case one, '9' a
+// digit, '_' a blank or a digit; every other character stands for itself.
+bool MatchesShape(const std::string& text, const std::string& shape) {
+  if (text.size() != shape.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bool ok = false;
+    switch (shape[i]) {
+      case 'A':
+        ok = std::isupper(c);
+        break;
+      case 'a':
+        ok = std::islower(c);
+        break;
+      case '9':
+        ok = std::isdigit(c);
+        break;
+      case '_':
+        ok = c == ' ' || std::isdigit(c);
+        break;
+      default:
+        ok = text[i] == shape[i];
+    }
+    if (!ok) return false;
+  }
+  return true;
 }
 
 std::vector<std::string> CallNames() {
@@ -41,9 +69,8 @@ TEST_F(DriverTest, ColdStartLoadsWithoutNetworkAndEndVpiUnloads) {
   EXPECT_LT(compiled, macros);
   EXPECT_LT(macros, loaded);
   EXPECT_EQ(log[entered].text, "TelMAR: ColdStart() entered, Version: 02.41");
-  EXPECT_TRUE(std::regex_match(log[compiled].text,
-                               std::regex("TelMAR: version compiled on [A-Z][a-z]{2} [ 123][0-9] "
-                                          "[0-9]{4} at time [0-2][0-9]:[0-5][0-9]:[0-6][0-9]")))
+  EXPECT_TRUE(
+      MatchesShape(log[compiled].text, "TelMAR: version compiled on Aaa _9 9999 at time 99:99:99"))
       << log[compiled].text;
 
   // Registration in its order, with the client id the host gave.

@@ -115,3 +115,26 @@ TEST(ThreadTest, ThreadsGetTheStackTheyAskForAndAnIdKnownBeforeTheyRun) {
 }
 
 }  // namespace
+
+namespace {
+
+void SetFlagLate(void* raw) {
+  // Long enough that a join that did not wait would see the flag unset.
+  volatile unsigned spin = 0;
+  for (unsigned i = 0; i < 20000000u; ++i) spin = spin + 1;
+  static_cast<std::atomic<bool>*>(raw)->store(true);
+}
+
+TEST(ThreadTest, JoinReturnsOnlyOnceTheThreadHasEnded) {
+  std::atomic<bool> finished{false};
+  ThreadId id = 0;
+  ThreadHandle* handle = nullptr;
+  ASSERT_TRUE(ThreadCreateJoinable(SetFlagLate, &finished, 0, &id, &handle));
+  EXPECT_NE(id, 0u);
+  ASSERT_NE(handle, nullptr);
+  ThreadJoin(handle);
+  EXPECT_TRUE(finished.load());
+  ThreadJoin(nullptr);
+}
+
+}  // namespace
