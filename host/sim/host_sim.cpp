@@ -224,6 +224,7 @@ uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* nam
 uint32_t ColdStartDriver(Host& host, bool connectNetwork) {
   ColdStartParams params{};
   params.connectNetwork = connectNetwork ? 1 : 0;
+  if (!host.coldStarted) host.threadsBefore = ThreadCount();
   host.coldStarted = true;  // even a failed ColdStart leaves what EndVpi releases
   return SendCommand(host, kColdStart, &params, "ColdStart");
 }
@@ -235,8 +236,13 @@ uint32_t EndDriver(Host& host) {
   bool running = kesthost::LogCount(started) > stopped;
   uint32_t rc = SendCommand(host, kEndVpi, nullptr, "EndVpi");
   host.coldStarted = false;
-  // The worker logs its end after EndVpi has returned; wait for it so that the log is complete.
+  // The worker logs its end after EndVpi has returned; wait for it so that the log is complete,
+  // and until the driver's and the network's threads are gone, so that an exit right after
+  // finds no thread half ended (leak checkers stumble over those).
   if (running) kesthost::WaitFor([&] { return kesthost::LogCount(stopping) > stopped; }, 2000);
+  if (host.threadsBefore > 0) {
+    kesthost::WaitFor([&] { return ThreadCount() <= host.threadsBefore; }, 2000);
+  }
   return rc;
 }
 

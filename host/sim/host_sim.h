@@ -63,6 +63,7 @@ struct Host {
   int32_t instanceNumber = 1;
   std::string banner;
   bool coldStarted = false;  // a ColdStart was sent and no EndVpi since
+  int threadsBefore = -1;    // threads of the process before the driver started its own
   uint32_t lastResult = 0;
   std::string lastCommand;
   std::string lastBrowse;

@@ -1,5 +1,6 @@
 #include "host/sim/sim_os.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <poll.h>
 #include <signal.h>
@@ -76,6 +77,15 @@ bool HasDisplay() {
     if (value && *value) return true;
   }
   return false;
+}
+
+int ThreadCount() {
+  DIR* dir = opendir("/proc/self/task");
+  if (!dir) return -1;
+  int count = 0;
+  while (struct dirent* entry = readdir(dir)) count += entry->d_name[0] != '.';
+  closedir(dir);
+  return count;
 }
 
 void InstallInterruptHandler() {

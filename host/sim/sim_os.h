@@ -21,6 +21,9 @@ void TerminalSize(int* columns, int* rows);
 // chosen explicitly, e.g. offscreen).
 bool HasDisplay();
 
+// Threads of this process now; -1 when unknown.
+int ThreadCount();
+
 // Ctrl-C and SIGTERM only set a flag, which Interrupted() reports.
 void InstallInterruptHandler();
 bool Interrupted();

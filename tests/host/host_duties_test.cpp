@@ -1,0 +1,189 @@
+// The host's duties with the real driver loaded into this process: which gates it polls, the
+// binding words it hands back, the writes it routes to the driver, the values the driver puts,
+// and the scripted browse dialog.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "core/host_api.h"
+#include "host/kest_host.h"
+#include "host/sim/host_sim.h"
+#include "host/sim/values.h"
+#include "netsim/lonsim_control.h"
+#include "tests/support/temp_dir.h"
+
+namespace hostsim {
+namespace {
+
+class HostDuties : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.WriteFile("TELMAR01.int",
+                   "[Lns]\nNetwork=Demo\n\n[Macros]\n#R101 = Building.Floor1.Room101\n");
+    kesthost::Reset();
+    lonsim::Reset();
+    lonsim::UseManualClock();
+    host_.manualClock = true;
+    ConnectHostApi(host_);
+    std::string error;
+    ASSERT_TRUE(LoadDriver(host_, TELMAR_DRIVER_PATH, &error)) << error;
+    ASSERT_EQ(ColdStartDriver(host_, true), 0u);
+    // The station's state outlives processes; start from a passive one.
+    kesthost::PushMessage(kMsgHbPassive);
+    Settle(host_);
+  }
+
+  void TearDown() override {
+    UnloadDriver(host_);
+    DisconnectHostApi();
+    lonsim::Reset();
+  }
+
+  void Define(uint32_t id, uint16_t type, int32_t mode, int32_t rate, const char* address,
+              bool parse = true) {
+    GateSpec spec;
+    spec.id = id;
+    spec.type = type;
+    spec.updateMode = mode;
+    spec.pollingRate = rate;
+    spec.address = address;
+    DefineGate(host_, spec);
+    if (!parse) return;
+    uint32_t rc = 99;
+    ASSERT_TRUE(ParseGate(host_, id, &rc));
+  }
+
+  HostGate Gate(uint32_t id) {
+    HostGate g;
+    EXPECT_TRUE(HostGateCopy(host_, id, &g)) << id;
+    return g;
+  }
+
+  ScopedTempDir dir_;
+  Host host_;
+};
+
+TEST_F(HostDuties, ReadsOnlyTheGatesThatDoNotListenAtTheirPollingRate) {
+  Define(1, 3, 0, 1000, "#R101.nviSetpoint");
+  Define(2, 3, 2, 1000, "Building.Floor1.Room101.nvoSpaceTemp");  // always listens
+  Define(3, 3, 1, 1000, "Building.Floor1.Room102.nvoSpaceTemp");  // listens after activity
+  Define(4, 3, 0, 0, "Building.Floor1.Room102.nviSetpoint");      // no polling rate
+  Define(5, 7, 0, 1000, "!ServicePin");                           // only written
+  Define(6, 3, 0, 1000, "Building.Floor1.Room101.nvoNothing");    // not bound
+  WaitForFirstValues(host_, 3000);
+
+  AdvanceClock(host_, 4500);  // due at 0, 1000, ... 4000
+  EXPECT_EQ(Gate(1).reads, 5u);
+  EXPECT_EQ(Gate(3).reads, 5u);
+  for (uint32_t id : {2u, 4u, 5u, 6u}) {
+    EXPECT_EQ(Gate(id).reads + Gate(id).readErrors, 0u) << "gate " << id << " was read";
+  }
+
+  {
+    std::lock_guard<std::mutex> guard(host_.lock);
+    host_.gates[3].activityOn = true;
+  }
+  kesthost::PushMessage(kMsgGateActivity, 3, 1);
+  Settle(host_);
+  AdvanceClock(host_, 2000);
+  EXPECT_EQ(Gate(1).reads, 7u);
+  EXPECT_EQ(Gate(3).reads, 5u) << "a gate that listens is no longer polled";
+}
+
+TEST_F(HostDuties, HandsBackTheBindingWordsOfTheParse) {
+  Define(1, 6, 0, 0, "#R101.nvoLamp.state/F:d");
+  HostGate parsed = Gate(1);
+  EXPECT_EQ(parsed.parseResult, 0u);
+  EXPECT_EQ(parsed.bindingWord, 0x0102u);
+  EXPECT_NE(parsed.nvItem, nullptr);
+  EXPECT_EQ(parsed.nodeValue, 1);
+
+  ASSERT_TRUE(lonsim::SetNVRaw("Building.Floor1.Room101.nvoLamp", {0xC8, 0x01}));
+  uint32_t rc = 99;
+  ASSERT_TRUE(ReadGate(host_, 1, &rc));
+  EXPECT_EQ(rc, 0u);
+  EXPECT_EQ(FormatGateValue(6, Gate(1).cell, ""), "1");
+
+  // The words come from the parse, not from the address: without them nothing is read.
+  {
+    std::lock_guard<std::mutex> guard(host_.lock);
+    host_.gates[1].bindingWord = 0;
+  }
+  ASSERT_TRUE(ReadGate(host_, 1, &rc));
+  EXPECT_EQ(rc, 1u);
+  EXPECT_EQ(Gate(1).readErrors, 1u);
+  EXPECT_TRUE(kesthost::LogContains("SingleRead fail, invalid memType (0)"));
+}
+
+TEST_F(HostDuties, PassesAWriteOfTheBrowseGateOnToTheDriver) {
+  Define(12, 1, 0, 0, "!Browse");
+  host_.lastResult = 77;  // the script's last command
+  // What the browser's Refresh does through the host.
+  ASSERT_EQ(KestPutGateVal(kesthost::CurrentClient(), 12, 1, 1.0, 0, 0), 0);
+  RouteWrites(host_);
+  EXPECT_TRUE(kesthost::LogContains("SingleWrite reBrowse"));
+  EXPECT_EQ(Gate(12).writes, 1u);
+  EXPECT_EQ(FormatGateValue(1, Gate(12).cell, ""), "1");
+  EXPECT_EQ(host_.lastResult, 77u) << "the host's own write is not the script's result";
+
+  // Values the driver puts are kept, never written back.
+  ASSERT_EQ(KestPutGateRawValue(kesthost::CurrentClient(), 12, 2u << 16, 0, 2, 0, 0), 0);
+  RouteWrites(host_);
+  EXPECT_EQ(Gate(12).writes, 1u);
+  EXPECT_EQ(FormatGateValue(1, Gate(12).cell, ""), "2");
+}
+
+TEST_F(HostDuties, KeepsPutValuesAndTheTimeTheyChanged) {
+  Define(7, 4, 0, 0, "#R101.nvoCount/F:i", false);
+  Define(8, 7, 0, 0, "#R101.nvoDisplay", false);
+  uint8_t client = kesthost::CurrentClient();
+  KestPutGateRawValue(client, 7, 41, 0, 2, 0, 0);
+  int64_t first = Gate(7).changedAt;
+  ASSERT_GE(first, 0);
+  lonsim::AdvanceClock(1000);
+  KestPutGateRawValue(client, 7, 41, 0, 2, 0, 0);
+  EXPECT_EQ(Gate(7).changedAt, first) << "the same value again is no change";
+  EXPECT_EQ(Gate(7).puts, 2u);
+  lonsim::AdvanceClock(1000);
+  KestPutGateRawValue(client, 7, 42, 0, 2, 0, 0);
+  EXPECT_EQ(Gate(7).changedAt, first + 2000);
+  EXPECT_EQ(FormatGateValue(4, Gate(7).cell, ""), "42");
+
+  KestPutGateStr(client, 8, 2, "Hello host", 0, 0);
+  EXPECT_EQ(Gate(8).text, "Hello host");
+  EXPECT_EQ(Gate(8).cell, 0u);
+}
+
+TEST_F(HostDuties, ScriptedBrowseReportsTheStepItCannotDo) {
+  struct Case {
+    std::vector<BrowseStep> steps;
+    const char* error;
+  } cases[] = {
+      {{{"select", "Building.Nowhere"}, {"ok", ""}}, "the tree has no item 'Building.Nowhere'"},
+      {{{"select", "Building.Floor1.Room101.nvoSpaceTemp"}, {"binding", "Sideways"}},
+       "the binding list has no entry 'Sideways' (Bounded, Implicit, Explicit, App. Host)"},
+      {{{"select", "Building.Floor1.Room101"}, {"type", "Real"}},
+       "the type list is disabled or has no entry Real"},
+      {{{"cancel", ""}, {"ok", ""}}, "browse step 'ok' comes after the dialog ended"},
+  };
+  for (const Case& c : cases) {
+    BrowseOutcome out = Browse(host_, c.steps, true, TELMAR_DIALOG_HOOK_PATH);
+    EXPECT_EQ(out.error, c.error);
+    EXPECT_EQ(out.result, 53u) << c.error;
+    EXPECT_EQ(out.address, "") << c.error;
+  }
+
+  // A path whose prefix is a macro's value comes back with that macro.
+  BrowseOutcome out = Browse(
+      host_, {{"select", "Building.Floor1.Room101.nvoSpaceTemp"}, {"type", "Real"}, {"ok", ""}},
+      true, TELMAR_DIALOG_HOOK_PATH);
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(out.result, 0u);
+  EXPECT_EQ(out.address, "#R101.nvoSpaceTemp/F:r");
+  EXPECT_EQ(host_.lastBrowse, out.address);
+  EXPECT_EQ(out.shown, "address '#R101.nvoSpaceTemp/F:r', macro 'Building.Floor1.Room101'");
+}
+
+}  // namespace
+}  // namespace hostsim
