@@ -245,6 +245,13 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+std::string NotANumber(std::string_view text) {
+  std::string message(1, '\'');
+  message.append(text);
+  message.append("' is not a number");
+  return message;
+}
+
 bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, std::string* error) {
   if (f.base == Base::kText) {
     if (text.size() > f.size - 1) {
@@ -263,7 +270,7 @@ bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, std::st
   }
   double v;
   if (!ParseNumber(text, &v)) {
-    *error = "'" + std::string(text) + "' is not a number";
+    *error = NotANumber(text);
     return false;
   }
   return EngineeringToField(f, v, p, error);
@@ -405,7 +412,7 @@ bool TextToRaw(const TypeDef& type, int field, std::string_view text, std::vecto
     if (words.size() == 1 && type.switchLike) {
       double v;
       if (!ParseNumber(words[0], &v)) {
-        *error = "'" + std::string(words[0]) + "' is not a number";
+        *error = NotANumber(words[0]);
         return false;
       }
       return ScalarToRaw(type, field, v, raw, error);
