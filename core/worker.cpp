@@ -20,7 +20,7 @@ std::atomic<ThreadId> workerThreadId{0};
 namespace {
 
 // Well above what the commands, the network library and a sanitizer build need.
-constexpr size_t kWorkerStackSize = 512 * 1024;
+constexpr size_t kWorkerStackSize = 1024 * 1024;
 // Wait for a command this long between polls of the host and of the thread queue.
 constexpr int kCommandWaitMs = 50;
 // threadOwner while a process is changing threadRunning.

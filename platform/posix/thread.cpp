@@ -41,8 +41,14 @@ void* ThreadTrampoline(void* raw) {
   return nullptr;
 }
 
+// No thread gets less, whatever it asks for: the system's minimum leaves no room for the C
+// library's and the sanitizers' own use of the stack.
+constexpr size_t kLeastStack = 64 * 1024;
+
 size_t StackSizeFor(size_t requested) {
-  size_t size = requested < static_cast<size_t>(PTHREAD_STACK_MIN) ? PTHREAD_STACK_MIN : requested;
+  size_t least = kLeastStack;
+  if (least < static_cast<size_t>(PTHREAD_STACK_MIN)) least = PTHREAD_STACK_MIN;
+  size_t size = requested < least ? least : requested;
   long page = sysconf(_SC_PAGESIZE);
   if (page > 0) {
     size_t p = static_cast<size_t>(page);

@@ -73,7 +73,7 @@ struct StackProbe {
 // Uses a good part of the stack, as a worker deep in its work does. Kept out of ProbeStack so
 // that a small stack does not have to hold its frame.
 __attribute__((noinline)) bool UseStack() {
-  volatile char buffer[128 * 1024];
+  volatile char buffer[96 * 1024];
   std::memset(const_cast<char*>(buffer), 1, sizeof(buffer));
   return buffer[sizeof(buffer) - 1] == 1;
 }
