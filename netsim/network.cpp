@@ -219,10 +219,10 @@ class Parser {
     f.size = BaseSize(f.base);
     if (!Scaling(w, 3, &f)) return;
     std::vector<std::string> names;
-    std::string_view spec = w[1].text;
-    size_t dots = spec.find("..");
+    std::string_view range = w[1].text;
+    size_t dots = range.find("..");
     if (dots == std::string_view::npos) {
-      names.emplace_back(spec);
+      names.emplace_back(range);
     } else {
       // prefixN..prefixM: one field per number.
       auto split = [](std::string_view s, std::string_view* prefix, long long* n) {
@@ -233,9 +233,9 @@ class Parser {
       };
       std::string_view p1, p2;
       long long from, to;
-      if (!split(spec.substr(0, dots), &p1, &from) || !split(spec.substr(dots + 2), &p2, &to) ||
+      if (!split(range.substr(0, dots), &p1, &from) || !split(range.substr(dots + 2), &p2, &to) ||
           p1 != p2 || from > to || to - from >= 4096) {
-        return Fail("bad field range '" + std::string(spec) + "' (e.g. s0..s299)");
+        return Fail("bad field range '" + std::string(range) + "' (e.g. s0..s299)");
       }
       for (long long i = from; i <= to; ++i) names.push_back(std::string(p1) + std::to_string(i));
     }
