@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <string>
 
 namespace hostsim {
 namespace {
@@ -72,11 +73,14 @@ void TerminalSize(int* columns, int* rows) {
 }
 
 bool HasDisplay() {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
     const char* value = getenv(name);
     if (value && *value) return true;
   }
-  return false;
+  // A platform plugin chosen explicitly counts, unless it draws nowhere a user could click.
+  const char* qpa = getenv("QT_QPA_PLATFORM");
+  std::string platform = qpa ? qpa : "";
+  return !platform.empty() && platform != "offscreen" && platform != "minimal";
 }
 
 int ThreadCount() {

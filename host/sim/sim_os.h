@@ -17,8 +17,8 @@ bool StdoutIsTerminal();
 bool StdinIsTerminal();
 // The terminal's size in characters; 0 when standard output is no terminal.
 void TerminalSize(int* columns, int* rows);
-// True when a graphical display is reachable (an X or Wayland display, or a Qt platform plugin
-// chosen explicitly, e.g. offscreen).
+// True when a user could see a window: an X or Wayland display, or a Qt platform plugin chosen
+// explicitly other than offscreen or minimal.
 bool HasDisplay();
 
 // Threads of this process now; -1 when unknown.
