@@ -1,7 +1,6 @@
 // libtelmar.so as a host sees it: what it exports, loading it, and the one-instance rule
 // between two host processes.
 #include <dlfcn.h>
-#include <elf.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,47 +22,20 @@ extern char** environ;
 
 namespace {
 
-// Names of the symbols that an ELF file's dynamic symbol table defines (imports left out).
-template <typename Ehdr, typename Shdr, typename Sym, unsigned char (*Bind)(unsigned char)>
-std::vector<std::string> DefinedDynamicSymbols(const std::vector<char>& file) {
-  std::vector<std::string> names;
-  if (file.size() < sizeof(Ehdr)) return names;
-  Ehdr header;
-  std::memcpy(&header, file.data(), sizeof(header));
-  if (header.e_shoff == 0 || header.e_shoff + header.e_shnum * sizeof(Shdr) > file.size()) {
-    return names;
-  }
-  std::vector<Shdr> sections(header.e_shnum);
-  std::memcpy(sections.data(), file.data() + header.e_shoff, header.e_shnum * sizeof(Shdr));
-  for (const Shdr& section : sections) {
-    if (section.sh_type != SHT_DYNSYM || section.sh_link >= sections.size()) continue;
-    const Shdr& strings = sections[section.sh_link];
-    for (size_t off = 0; off + sizeof(Sym) <= section.sh_size; off += sizeof(Sym)) {
-      Sym symbol;
-      std::memcpy(&symbol, file.data() + section.sh_offset + off, sizeof(symbol));
-      if (symbol.st_shndx == SHN_UNDEF || Bind(symbol.st_info) == STB_LOCAL) continue;
-      if (symbol.st_name >= strings.sh_size) continue;
-      names.emplace_back(file.data() + strings.sh_offset + symbol.st_name);
-    }
-  }
-  return names;
-}
-
-unsigned char Bind64(unsigned char info) {
-  return ELF64_ST_BIND(info);
-}
-unsigned char Bind32(unsigned char info) {
-  return ELF32_ST_BIND(info);
-}
-
+// The symbols that a shared library's dynamic symbol table defines (imports left out).
 std::vector<std::string> ExportedSymbols(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (file.size() < EI_NIDENT || std::memcmp(file.data(), ELFMAG, SELFMAG) != 0) return {};
-  if (file[EI_CLASS] == ELFCLASS64) {
-    return DefinedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym, Bind64>(file);
+  std::vector<std::string> names;
+  std::string command = std::string("nm -D --defined-only --format=just-symbols '") + path + "'";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return names;
+  char line[512];
+  while (std::fgets(line, sizeof(line), pipe)) {
+    std::string name(line);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+    if (!name.empty()) names.push_back(name);
   }
-  return DefinedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym, Bind32>(file);
+  if (pclose(pipe) != 0) names.push_back("<nm failed>");
+  return names;
 }
 
 struct ChildResult {
