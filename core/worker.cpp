@@ -61,6 +61,7 @@ uint32_t ClaimRunning(int32_t tag) {
       }
       // The claimer died half-way: its claim never completed.
       shared->threadOwner.compare_exchange_strong(owner, 0);
+      spins = 0;
       continue;
     }
     int32_t running = shared->threadRunning.load();
