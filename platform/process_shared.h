@@ -11,6 +11,11 @@ struct ProcessShared {
   std::atomic<int32_t> threadOwner;
   // 1: the host station is active and monitoring is on; 0: passive.
   std::atomic<int32_t> stationActive;
+  // Ids of the processes that mapped the segment. The values live as long as one of them does,
+  // as a data section shared by the processes that load a module does: the first process to
+  // map the segment while none of the recorded ones lives starts from zero values.
+  static constexpr int kMaxProcesses = 64;
+  std::atomic<int32_t> attached[kMaxProcesses];
 };
 
 // The segment of this process, mapped at first use; never null (falls back to a process-local

@@ -84,6 +84,31 @@ ProcessShared* MapSegment(const std::string& name) {
   return static_cast<ProcessShared*>(view);
 }
 
+// Records this process in the segment; when no recorded process lives any more, the values of
+// earlier, ended processes are dropped first. A full table only skips the record.
+void Attach(ProcessShared* shared) {
+  const int32_t self = static_cast<int32_t>(getpid());
+  bool otherAlive = false;
+  for (auto& slot : shared->attached) {
+    int32_t pid = slot.load();
+    if (pid == 0 || pid == self) continue;
+    if (ProcessAlive(pid)) {
+      otherAlive = true;
+    } else {
+      slot.compare_exchange_strong(pid, 0);
+    }
+  }
+  if (!otherAlive) {
+    shared->threadRunning.store(0);
+    shared->threadOwner.store(0);
+    shared->stationActive.store(0);
+  }
+  for (auto& slot : shared->attached) {
+    int32_t expected = 0;
+    if (slot.compare_exchange_strong(expected, self)) break;
+  }
+}
+
 const std::string& Name() {
   static const std::string* name = new std::string(SegmentName());
   return *name;
@@ -94,7 +119,10 @@ const std::string& Name() {
 ProcessShared* ProcessSharedData() {
   static ProcessShared* data = [] {
     ProcessShared* mapped = MapSegment(Name());
-    if (mapped) return mapped;
+    if (mapped) {
+      Attach(mapped);
+      return mapped;
+    }
     err(kLogError, "telMAR: ProcessSharedData(), values are shared by this process only");
     return new ProcessShared{};
   }();
