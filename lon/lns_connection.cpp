@@ -118,10 +118,13 @@ int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value) {
 }
 
 char* FormatServicePinText(char* buffer, const char* neuronId, const std::tm& when) {
+  // Every date and time field is taken modulo 100, so the text always fits the buffer.
+  auto two = [](int field) { return static_cast<unsigned>(field) % 100u; };
   std::snprintf(buffer, kServicePinTextSize,
-                "NeuronId %.*s ServicePin press, at %02d/%02d/%02d %02d:%02d:%02d",
-                static_cast<int>(kServicePinNeuronIdMax), neuronId ? neuronId : "", when.tm_mon + 1,
-                when.tm_mday, when.tm_year % 100, when.tm_hour, when.tm_min, when.tm_sec);
+                "NeuronId %.*s ServicePin press, at %02u/%02u/%02u %02u:%02u:%02u",
+                static_cast<int>(kServicePinNeuronIdMax), neuronId ? neuronId : "",
+                two(when.tm_mon + 1), two(when.tm_mday), two(when.tm_year), two(when.tm_hour),
+                two(when.tm_min), two(when.tm_sec));
   return buffer;
 }
 
