@@ -75,7 +75,7 @@ uint32_t SysStringLen(BSTR s) {
 }
 
 ByteArray* ByteArrayCreate(const uint8_t* data, uint32_t size) {
-  if (size > SIZE_MAX - sizeof(ByteArray)) return nullptr;
+  if (static_cast<size_t>(size) > SIZE_MAX - sizeof(ByteArray)) return nullptr;
   auto* array = static_cast<ByteArray*>(std::malloc(sizeof(ByteArray) + size));
   if (!array) return nullptr;
   array->size = size;
