@@ -162,14 +162,13 @@ int StartListening(GateBinding* binding, uint32_t gateId) {
           : lns->ReadNVF(item, field, &value, kIOOptMonitored);
   if (rc == 0) KestGatePutValueFromVariant(gateId, &value);
 
-  // Registering a listener turns the item's monitoring on; a passive station keeps it off
-  // until the host reports it active.
-  if (ProcessSharedData()->stationActive.load() == 0) {
-    if (nv) {
-      lns->MonitorNV(item, 0);
-    } else {
-      lns->MonitorNVF(item, field, 0);
-    }
+  // Monitoring follows the station: an item that was switched off while the station was passive
+  // and had no listener left when it turned active is switched on here.
+  int on = ProcessSharedData()->stationActive.load() != 0 ? 1 : 0;
+  if (nv) {
+    lns->MonitorNV(item, on);
+  } else {
+    lns->MonitorNVF(item, field, on);
   }
   VariantClear(&value);
   return 0;
