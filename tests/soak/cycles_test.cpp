@@ -19,17 +19,7 @@
 
 namespace {
 
-#if defined(__SANITIZE_THREAD__)
-constexpr int kCycles = 200;  // each cycle costs ThreadSanitizer about ten times as much
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-constexpr int kCycles = 200;
-#else
 constexpr int kCycles = 1000;
-#endif
-#else
-constexpr int kCycles = 1000;
-#endif
 constexpr int kWarmUp = 40;
 // The worker takes one thread message per idle turn of 50 ms, so waiting for the gates to listen
 // costs a cycle about 150 ms: every tenth cycle waits and lets the network talk; the others end
