@@ -15,6 +15,7 @@
 #include "host/kest_host.h"
 #include "lon/value_conversion.h"
 #include "netsim/lonsim_control.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 
@@ -43,22 +44,6 @@ bool HasShape(const std::string& text, const std::string& pattern) {
     if (!ok) return false;
   }
   return true;
-}
-
-VARIANT OfI2(int16_t v) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_I2;
-  out.iVal = v;
-  return out;
-}
-
-VARIANT OfText(const std::u16string& s) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_BSTR;
-  out.bstrVal = SysAllocStringLen(s.data(), uint32_t(s.size()));
-  return out;
 }
 
 class LnsConnection : public ::testing::Test {

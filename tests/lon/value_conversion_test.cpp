@@ -8,6 +8,7 @@
 #include <string>
 
 #include "host/kest_host.h"
+#include "tests/support/variant_values.h"
 
 namespace {
 
@@ -19,22 +20,6 @@ Cell Poisoned() {
 }
 Cell Half(uint16_t v) {
   return {0, 0, uint8_t(v & 0xFF), uint8_t(v >> 8)};
-}
-
-VARIANT OfI2(int16_t v) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_I2;
-  out.iVal = v;
-  return out;
-}
-
-VARIANT OfText(const std::u16string& s) {
-  VARIANT out;
-  VariantInit(&out);
-  out.vt = VT_BSTR;
-  out.bstrVal = SysAllocStringLen(s.data(), uint32_t(s.size()));
-  return out;
 }
 
 class ValueConversion : public ::testing::Test {
