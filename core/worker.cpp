@@ -102,7 +102,14 @@ uint32_t ClaimRunning(int32_t tag) {
 
 enum class Outcome { kCommand, kHostMessage, kHostShutdown, kThreadMessage };
 
-Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage) {
+// What comes next, in order of precedence: a host message, a command, a thread message. A
+// command that arrives while the worker waits is taken only once the host messages queued by
+// then have been handled: a host that queues a message and then calls VpiMain (say, removes a
+// gate and parses it again) sees them handled in that order. `commandPending` carries a
+// signalled command across calls. Queued thread messages are taken one per turn without
+// waiting, so that a parse of thousands of gates does not wait 50 ms per gate.
+Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage,
+                      bool* commandPending) {
   for (;;) {
     DriverInstance* inst = GlobalInst.load();
     if (inst) {
@@ -113,10 +120,18 @@ Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage) {
         if (rc == kWaitMsgDelivered) return Outcome::kHostMessage;
       }
     }
-    if (EventWait(requestEvent, kCommandWaitMs) == WaitResult::kSignalled) {
+    if (*commandPending) {
+      *commandPending = false;
       return Outcome::kCommand;
     }
+    if (EventWait(requestEvent, 0) == WaitResult::kSignalled) {
+      *commandPending = true;
+      continue;
+    }
     if (ThreadQueueTake(threadMessage)) return Outcome::kThreadMessage;
+    if (EventWait(requestEvent, kCommandWaitMs) == WaitResult::kSignalled) {
+      *commandPending = true;
+    }
   }
 }
 
@@ -196,8 +211,9 @@ uint32_t VpiThread() {
   err(kLogError, "telMAR> VpiThread() started successfully");
   HostMessage hostMessage{};
   ThreadMessage threadMessage{};
+  bool commandPending = false;
   do {
-    switch (WaitNextEvent(&hostMessage, &threadMessage)) {
+    switch (WaitNextEvent(&hostMessage, &threadMessage, &commandPending)) {
       case Outcome::kCommand:
         ExecuteRequest();
         break;

@@ -23,6 +23,7 @@ struct HostState {
   std::mutex lock;
   std::map<uint32_t, Gate> gates;
   std::deque<HostMessage> messages;
+  uint64_t emptyPolls = 0;  // KestWaitMsg calls that found no message
   bool shuttingDown = false;
   uint8_t nextClient = 1;
   uint8_t client = 0;
@@ -71,6 +72,7 @@ void Reset() {
   std::lock_guard<std::mutex> g(s.lock);
   s.gates.clear();
   s.messages.clear();
+  s.emptyPolls = 0;
   s.shuttingDown = false;
   s.nextClient = 1;
   s.client = 0;
@@ -127,6 +129,12 @@ size_t PendingMessages() {
   return s.messages.size();
 }
 
+uint64_t EmptyPolls() {
+  HostState& s = State();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.emptyPolls;
+}
+
 void BeginShutdown() {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
@@ -155,7 +163,9 @@ size_t LogCount(const std::string& text, int level) {
   return n;
 }
 
-bool LogContains(const std::string& text, int level) { return LogCount(text, level) > 0; }
+bool LogContains(const std::string& text, int level) {
+  return LogCount(text, level) > 0;
+}
 
 void ClearLog() {
   HostState& s = State();
@@ -301,6 +311,7 @@ uint16_t KestWaitMsg(uint8_t clientId, HostMessage* msg, uint32_t timeout) {
     return kWaitMsgDelivered;
   }
   if (s.shuttingDown) return kWaitMsgShutdown;
+  ++s.emptyPolls;
   return 1;  // nothing pending
 }
 
@@ -335,8 +346,8 @@ uint16_t KestGetGateIdByAddressStr(uint8_t clientId, uint8_t instanceNumber, con
   return 3;
 }
 
-uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, double value,
-                        uint32_t a, uint32_t b) {
+uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, double value, uint32_t a,
+                        uint32_t b) {
   HostState& s = State();
   std::unique_lock<std::mutex> g(s.lock);
   uint16_t rc = 0;

@@ -55,6 +55,8 @@ void SetGateDef(uint32_t id, int32_t updateMode, int32_t pollingRate);
 // Queues a message for KestWaitMsg (the FIFO is shared by all clients).
 void PushMessage(uint16_t msgCode, uint32_t gateId = 0, uint16_t subCode = 0);
 size_t PendingMessages();
+// How many times KestWaitMsg found the queue empty: a rise means the driver has just looked.
+uint64_t EmptyPolls();
 // From now on KestWaitMsg answers 0 (the host is shutting down), after the queued messages.
 void BeginShutdown();
 

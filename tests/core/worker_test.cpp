@@ -84,6 +84,40 @@ TEST_F(DriverTest, ThreadMessageIsHandledAfterTheCommandThatPostedIt) {
   EXPECT_EQ(gate.raw, 65536u);
 }
 
+TEST_F(DriverTest, HostMessagesQueuedBeforeACommandAreHandledBeforeIt) {
+  ASSERT_EQ(ColdStart(), 0u);
+  for (int round = 0; round < 40; ++round) {
+    // The worker has just found the queue empty and now waits for a command: the message and
+    // the command reach it together.
+    uint64_t polls = kesthost::EmptyPolls();
+    ASSERT_TRUE(kesthost::WaitFor([&] { return kesthost::EmptyPolls() > polls; }));
+    bool active = round % 2 == 0;
+    kesthost::PushMessage(active ? kMsgHbActive : kMsgHbPassive);
+    ASSERT_EQ(Call(kWarmStart), 0u);
+    ASSERT_EQ(ProcessSharedData()->stationActive.load(), active ? 1 : 0) << "round " << round;
+  }
+}
+
+TEST_F(DriverTest, QueuedThreadMessagesDoNotWaitForACommandEach) {
+  kesthost::Gate gate;
+  gate.type = 1;
+  constexpr uint32_t kGates = 400;  // at one message per 50 ms idle turn: 20 s
+  for (uint32_t id = 1; id <= kGates; ++id) {
+    gate.id = id;
+    kesthost::AddGate(gate);
+  }
+  ASSERT_EQ(ColdStart(), 0u);
+  for (uint32_t id = 1; id <= kGates; ++id) {
+    ASSERT_TRUE(PostWorkerMessage(kMsgPutNodeValue, 1, id));
+  }
+  EXPECT_TRUE(kesthost::WaitFor(
+      [] {
+        kesthost::Gate g;
+        return kesthost::GetGate(kGates, &g) && g.puts == 1;
+      },
+      10000));
+}
+
 TEST_F(DriverTest, EndVpiReturnsOnlyOnceTheLoopHasEnded) {
   ASSERT_EQ(ColdStart(), 0u);
   ASSERT_EQ(EndVpi(), 0u);
