@@ -5,6 +5,7 @@
 // to listen with the station active.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -175,12 +176,14 @@ class Soak : public ::testing::Test {
       ASSERT_TRUE(kesthost::GetGate(i + 1, &g));
       if (g.puts - windowPuts_[i] < expected && ++lost_ <= 10) {
         ADD_FAILURE() << Address(i) << ": " << g.puts - windowPuts_[i] << " puts for " << expected
-                      << " changes while it listened";
+                      << " changes while it listened; window from step " << windowStep_ << " to "
+                      << step_ << "; " << History(i);
       }
       windowPuts_[i] = g.puts;
       expected_[i] = 0;
       counting_[i] = counting;
     }
+    windowStep_ = step_;
     HoldNetwork(false);
   }
   void HoldNetwork(bool hold) {
@@ -201,6 +204,22 @@ class Soak : public ::testing::Test {
     holdChanged_.notify_all();
   }
   void StopCounting(int index) { counting_[index] = false; }
+
+  // The host's last messages and parses of a gate, for the report of a lost update.
+  void Note(int index, char what, int arg = 0) {
+    history_[index][historyNext_[index]++ % kHistory] = Action{step_, what, arg};
+  }
+  std::string History(int index) const {
+    std::string text =
+        "last host actions (step:what[arg]; a activity, d mode*10+sub, r removed, "
+        "b parsed back):";
+    for (unsigned k = 0; k < kHistory; ++k) {
+      const Action& a = history_[index][(historyNext_[index] + k) % kHistory];
+      if (a.what) text += " " + std::to_string(a.step) + ":" + a.what + std::to_string(a.arg);
+    }
+    return text + "; station last active at step " + std::to_string(activeStep_) + ", passive at " +
+           std::to_string(passiveStep_);
+  }
 
   void BindAll() {
     for (int i = 0; i < kGates; ++i) {
@@ -265,6 +284,7 @@ class Soak : public ::testing::Test {
         if (!start) StopCounting(index);
         g.wantListen = start;
       }
+      Note(index, 'a', start);
       kesthost::PushMessage(kMsgGateActivity, id, start);
     } else if (what < 85) {  // definition changed
       int32_t mode = static_cast<int32_t>(rng() % 3);
@@ -274,10 +294,13 @@ class Soak : public ::testing::Test {
         if (mode != 2) StopCounting(index);
         g.wantListen = mode == 2;
       }
-      kesthost::PushMessage(kMsgGateDefChange, id, static_cast<uint16_t>(1 + rng() % 2));
+      auto sub = static_cast<uint16_t>(1 + rng() % 2);
+      Note(index, 'd', mode * 10 + sub);
+      kesthost::PushMessage(kMsgGateDefChange, id, sub);
     } else if (what < 89) {  // gate removed
       StopCounting(index);
       g.bound = false, g.wantListen = false;
+      Note(index, 'r');
       kesthost::PushMessage(kMsgGateDefChange, id, 3);
     } else if (what < 93) {  // a removed gate comes back, listening on demand
       if (g.bound) return;
@@ -286,6 +309,7 @@ class Soak : public ::testing::Test {
       GateAddressParams p;
       std::string address = Address(index);
       ASSERT_EQ(Parse(id, 3, address, &p), 0u) << address;
+      Note(index, 'b');
       g.bound = true, g.bindingWord = p.bindingWord, g.item = p.nvItem;
     } else if (what < 96) {  // a node gate parsed again, and the parser's message by hand
       uint32_t node = kNodeGateBase + rng() % kNodeGates;
@@ -295,10 +319,12 @@ class Soak : public ::testing::Test {
       PostWorkerMessage(kMsgPutNodeValue, 1, node);
     } else if (what < 98) {
       stationActive_ = true;
+      activeStep_ = step_;
       kesthost::PushMessage(kMsgHbActive);
     } else {
       for (int i = 0; i < kGates; ++i) StopCounting(i);
       stationActive_ = false;
+      passiveStep_ = step_;
       kesthost::PushMessage(kMsgHbPassive);
     }
   }
@@ -353,6 +379,16 @@ class Soak : public ::testing::Test {
   std::unique_ptr<std::atomic<uint64_t>[]> expected_;  // counted changes in the window
   std::vector<uint64_t> windowPuts_ = std::vector<uint64_t>(kGates);
   int lost_ = 0;
+  struct Action {
+    uint64_t step;
+    char what;
+    int arg;
+  };
+  static constexpr unsigned kHistory = 8;
+  std::vector<std::array<Action, kHistory>> history_ =
+      std::vector<std::array<Action, kHistory>>(kGates);
+  std::vector<unsigned> historyNext_ = std::vector<unsigned>(kGates);
+  uint64_t step_ = 0, windowStep_ = 0, activeStep_ = 0, passiveStep_ = 0;
   std::mutex holdLock_;
   std::condition_variable holdChanged_;
   bool holdWanted_ = false, held_ = false;
@@ -375,10 +411,10 @@ TEST_F(Soak, TenThousandGatesUnderABusyNetworkLoseNoUpdate) {
   std::thread network([&] { NetworkLoop(&stop); });
   std::mt19937 rng(1234);
   auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (uint64_t step = 1; std::chrono::steady_clock::now() < end; ++step) {
+  for (step_ = 1; std::chrono::steady_clock::now() < end; ++step_) {
     HostStep(rng);
     if (HasFatalFailure()) break;
-    if (step % 200 == 0) {
+    if (step_ % 200 == 0) {
       Quiesce();
       Confirm();
       kesthost::ClearCalls();  // the host's call record would grow by every put
