@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -92,6 +94,42 @@ TEST(GateMapTest, IterationIsBucketByBucketNewestFirst) {
   ASSERT_TRUE(map.Set(17 * 16, 4));
   std::vector<std::pair<uint32_t, uint32_t>> expected = {{17 * 16, 4}, {1, 3}, {0, 2}, {16, 1}};
   EXPECT_EQ(Entries(map), expected);
+}
+
+// Long buckets, keys coming and going in random order: every lookup, the count and the
+// iteration agree with a plain ordered map, whatever the removals did to the buckets.
+TEST(GateMapTest, ManyKeysComingAndGoingStayFindable) {
+  Map map;
+  std::map<uint32_t, uint32_t> model;
+  std::mt19937 rng(17);
+  for (int round = 0; round < 60000; ++round) {
+    uint32_t key = rng() % 3000;
+    switch (rng() % 4) {
+      case 0:
+        EXPECT_EQ(map.Remove(key), model.erase(key) == 1) << key;
+        break;
+      case 1:
+        if (round % 5000 == 0) {
+          map.RemoveAll();
+          model.clear();
+        }
+        [[fallthrough]];
+      default:
+        ASSERT_TRUE(map.Set(key, round));
+        model[key] = round;
+    }
+    uint32_t probe = rng() % 3000;
+    uint32_t* found = map.Find(probe);
+    auto it = model.find(probe);
+    ASSERT_EQ(found != nullptr, it != model.end()) << probe;
+    if (found) {
+      ASSERT_EQ(*found, it->second);
+    }
+  }
+  EXPECT_EQ(map.Count(), model.size());
+  std::map<uint32_t, uint32_t> seen;
+  map.ForEach([&](uint32_t key, uint32_t& value) { EXPECT_TRUE(seen.emplace(key, value).second); });
+  EXPECT_EQ(seen, model);
 }
 
 }  // namespace
