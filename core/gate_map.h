@@ -30,9 +30,9 @@ class GateMap {
   // Null when the key is absent.
   Value* Find(uint32_t key) {
     if (!buckets_) return nullptr;
-    const Index& index = index_[BucketOf(key)];
-    for (uint32_t i = 0; i < index.size; ++i) {
-      if (index.keys[i] == key) return &index.entries[i]->value;
+    const Bucket& bucket = buckets_[BucketOf(key)];
+    for (uint32_t i = 0; i < bucket.size; ++i) {
+      if (bucket.keys[i] == key) return &bucket.entries[i]->value;
     }
     return nullptr;
   }
@@ -51,26 +51,20 @@ class GateMap {
   // False only when memory could not be obtained.
   bool InsertNew(uint32_t key, const Value& value) {
     if (!buckets_) {
-      index_ = new (std::nothrow) Index[kBuckets]{};
-      buckets_ = index_ ? new (std::nothrow) Entry* [kBuckets] {} : nullptr;
-      if (!buckets_) {
-        delete[] index_;
-        index_ = nullptr;
-        return false;
-      }
+      buckets_ = new (std::nothrow) Bucket[kBuckets]{};
+      if (!buckets_) return false;
     }
-    uint32_t b = BucketOf(key);
-    Index& index = index_[b];
-    if (index.size == index.capacity && !Grow(&index)) return false;
+    Bucket& bucket = buckets_[BucketOf(key)];
+    if (bucket.size == bucket.capacity && !Grow(&bucket)) return false;
     Entry* e = NewEntry();
     if (!e) return false;
     e->key = key;
     e->value = value;
-    e->next = buckets_[b];
-    buckets_[b] = e;
-    index.keys[index.size] = key;
-    index.entries[index.size] = e;
-    ++index.size;
+    e->next = bucket.chain;
+    bucket.chain = e;
+    bucket.keys[bucket.size] = key;
+    bucket.entries[bucket.size] = e;
+    ++bucket.size;
     ++count_;
     return true;
   }
@@ -78,16 +72,15 @@ class GateMap {
   // True when the key was present.
   bool Remove(uint32_t key) {
     if (!buckets_) return false;
-    uint32_t b = BucketOf(key);
-    Index& index = index_[b];
+    Bucket& bucket = buckets_[BucketOf(key)];
     uint32_t at = 0;
-    while (at < index.size && index.keys[at] != key) ++at;
-    if (at == index.size) return false;
-    Entry* removed = index.entries[at];
-    --index.size;
-    index.keys[at] = index.keys[index.size];
-    index.entries[at] = index.entries[index.size];
-    for (Entry** link = &buckets_[b]; *link; link = &(*link)->next) {
+    while (at < bucket.size && bucket.keys[at] != key) ++at;
+    if (at == bucket.size) return false;
+    Entry* removed = bucket.entries[at];
+    --bucket.size;
+    bucket.keys[at] = bucket.keys[bucket.size];
+    bucket.entries[at] = bucket.entries[bucket.size];
+    for (Entry** link = &bucket.chain; *link; link = &(*link)->next) {
       if (*link == removed) {
         *link = removed->next;
         break;
@@ -107,7 +100,7 @@ class GateMap {
   void ForEach(Fn&& fn) {
     if (!buckets_) return;
     for (uint32_t b = 0; b < kBuckets; ++b) {
-      for (Entry* e = buckets_[b]; e; e = e->next) fn(e->key, e->value);
+      for (Entry* e = buckets_[b].chain; e; e = e->next) fn(e->key, e->value);
     }
   }
 
@@ -115,27 +108,26 @@ class GateMap {
   void RemoveAll() {
     if (!buckets_) return;
     for (uint32_t b = 0; b < kBuckets; ++b) {
-      while (Entry* e = buckets_[b]) {
-        buckets_[b] = e->next;
+      Bucket& bucket = buckets_[b];
+      while (Entry* e = bucket.chain) {
+        bucket.chain = e->next;
         e->next = free_;
         free_ = e;
       }
-      index_[b].size = 0;
+      bucket.size = 0;
     }
     count_ = 0;
   }
 
   // Releases the bucket array and every block.
   void Free() {
-    delete[] buckets_;
-    buckets_ = nullptr;
-    if (index_) {
+    if (buckets_) {
       for (uint32_t b = 0; b < kBuckets; ++b) {
-        delete[] index_[b].keys;
-        delete[] index_[b].entries;
+        delete[] buckets_[b].keys;
+        delete[] buckets_[b].entries;
       }
-      delete[] index_;
-      index_ = nullptr;
+      delete[] buckets_;
+      buckets_ = nullptr;
     }
     while (Block* block = blocks_) {
       blocks_ = block->next;
@@ -163,8 +155,9 @@ class GateMap {
     Block* next;
     Entry entries[kBlockSize];
   };
-  // A bucket's keys side by side, and the entry of each.
-  struct Index {
+  // A bucket: its chain, newest first, and the same entries' keys side by side for lookups.
+  struct Bucket {
+    Entry* chain;
     uint32_t* keys;
     Entry** entries;
     uint32_t size;
@@ -172,23 +165,23 @@ class GateMap {
   };
 
   // Doubles the room of a bucket's key array. False when memory could not be obtained.
-  static bool Grow(Index* index) {
-    uint32_t capacity = index->capacity ? index->capacity * 2 : 16;
+  static bool Grow(Bucket* bucket) {
+    uint32_t capacity = bucket->capacity ? bucket->capacity * 2 : 16;
     auto* keys = new (std::nothrow) uint32_t[capacity];
     auto* entries = keys ? new (std::nothrow) Entry*[capacity] : nullptr;
     if (!entries) {
       delete[] keys;
       return false;
     }
-    for (uint32_t i = 0; i < index->size; ++i) {
-      keys[i] = index->keys[i];
-      entries[i] = index->entries[i];
+    for (uint32_t i = 0; i < bucket->size; ++i) {
+      keys[i] = bucket->keys[i];
+      entries[i] = bucket->entries[i];
     }
-    delete[] index->keys;
-    delete[] index->entries;
-    index->keys = keys;
-    index->entries = entries;
-    index->capacity = capacity;
+    delete[] bucket->keys;
+    delete[] bucket->entries;
+    bucket->keys = keys;
+    bucket->entries = entries;
+    bucket->capacity = capacity;
     return true;
   }
 
@@ -208,8 +201,7 @@ class GateMap {
     return e;
   }
 
-  Entry** buckets_ = nullptr;
-  Index* index_ = nullptr;  // kBuckets, allocated with buckets_
+  Bucket* buckets_ = nullptr;  // kBuckets
   Block* blocks_ = nullptr;
   Entry* free_ = nullptr;
   size_t count_ = 0;
