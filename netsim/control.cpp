@@ -99,26 +99,19 @@ int64_t Now() {
 
 bool SetNVValue(const std::string& path, double engineeringValue) {
   return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
-    return EngineeringToRaw(t, field, engineeringValue, raw, e);
+    return EngineeringToRaw(t, field, engineeringValue, raw, e, Limits::kWire);
   });
 }
 
 bool SetNVText(const std::string& path, const std::string& text) {
   return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
-    return TextToRaw(t, field, text, raw, e);
+    return TextToRaw(t, field, text, raw, e, Limits::kWire);
   });
 }
 
 bool SetNVRaw(const std::string& path, const std::vector<uint8_t>& bytes) {
   return Change(path, [&](const TypeDef& t, int field, std::vector<uint8_t>* raw, std::string* e) {
-    uint32_t pos = field < 0 ? 0 : t.fields[field].pos;
-    uint32_t size = field < 0 ? t.length : t.fields[field].size;
-    if (bytes.size() != size) {
-      *e = "raw value of " + std::to_string(bytes.size()) + " bytes, needs " + std::to_string(size);
-      return false;
-    }
-    std::copy(bytes.begin(), bytes.end(), raw->begin() + pos);
-    return true;
+    return SetFieldBytes(t, field, bytes.data(), static_cast<uint32_t>(bytes.size()), raw, e);
   });
 }
 
@@ -128,12 +121,7 @@ bool GetNVRaw(const std::string& path, std::vector<uint8_t>* bytes) {
   int nv, field;
   if (!bytes || !FindNv(path, &net, &nv, &field)) return false;
   const Nv& v = net->nvs[nv];
-  if (field < 0) {
-    *bytes = v.raw;
-  } else {
-    const FieldDef& f = v.type->fields[field];
-    bytes->assign(v.raw.begin() + f.pos, v.raw.begin() + f.pos + f.size);
-  }
+  *bytes = FieldBytes(*v.type, field, v.raw);
   return true;
 }
 

@@ -1,8 +1,11 @@
 #include "netsim/network.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "netsim/standard_catalogue.h"
 
 namespace lonsim {
 namespace {
@@ -54,6 +57,21 @@ bool IsHex(std::string_view s, size_t digits) {
     }
   }
   return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+const standard::ProfileRow* FindProfile(std::string_view name) {
+  const standard::ProfileRow* end = standard::kProfiles + standard::kProfileCount;
+  const standard::ProfileRow* p = std::lower_bound(
+      standard::kProfiles, end, name, [](const standard::ProfileRow& r, std::string_view n) {
+        return std::string_view(r.name) < n;
+      });
+  return p != end && name == p->name ? p : nullptr;
 }
 
 std::string Upper(std::string_view s) {
@@ -135,8 +153,12 @@ class Parser {
     if (key == "type") return TypeLine(w);
     if (key == "subsystem") return ObjectLine(w, kObjSubsystem);
     if (key == "device") return DeviceLine(w);
-    if (key == "block") return ObjectLine(w, kObjBlock);
+    if (key == "block") {
+      if (w.size() > 2 && w[2].text == "profile") return ProfileBlockLine(line, w);
+      return ObjectLine(w, kObjBlock);
+    }
     if (key == "nv") return NvLine(line, w);
+    if (key == "value") return ValueLine(line, w);
     Fail("unknown statement '" + std::string(key) + "'");
   }
 
@@ -334,6 +356,102 @@ class Parser {
     net_->devices.push_back(d);
   }
 
+  // block PATH profile SFPTname [with MEMBER [as TYPE], ...]: the block, and below its device
+  // the profile's mandatory members and the optional ones named, with their directions and types.
+  void ProfileBlockLine(std::string_view line, const std::vector<Word>& w) {
+    if (w.size() < 4) return Fail("profile needs a profile name (e.g. SFPTspaceComfortController)");
+    const standard::ProfileRow* profile = FindProfile(w[3].text);
+    if (!profile) return Fail("unknown profile '" + std::string(w[3].text) + "'");
+    std::string pname = profile->name;
+    std::vector<const TypeDef*> chosen(profile->memberCount, nullptr);
+    std::vector<bool> named(profile->memberCount, false);
+    if (w.size() > 4) {
+      if (w[4].text != "with") return Fail("unexpected '" + std::string(w[4].text) + "'");
+      if (w.size() == 5) return Fail("'with' needs members (e.g. with nviSetpoint, nvoHeat)");
+      std::string_view rest = line.substr(w[5].pos);
+      while (true) {
+        size_t comma = rest.find(',');
+        std::vector<Word> item = Words(rest.substr(0, comma));
+        if (item.empty()) return Fail("an empty member in the 'with' list");
+        if (item.size() != 1 && (item.size() != 3 || item[1].text != "as")) {
+          return Fail("a member is NAME or NAME as TYPE, not '" +
+                      std::string(Trim(rest.substr(0, comma))) + "'");
+        }
+        size_t m = 0;
+        while (m < profile->memberCount &&
+               item[0].text != standard::kMembers[profile->firstMember + m].name) {
+          ++m;
+        }
+        if (m == profile->memberCount) {
+          return Fail("profile " + pname + " has no member '" + std::string(item[0].text) + "'");
+        }
+        if (named[m]) return Fail("member " + std::string(item[0].text) + " named twice");
+        named[m] = true;
+        if (item.size() == 3) {
+          const standard::MemberRow& member = standard::kMembers[profile->firstMember + m];
+          if (member.type >= 0) {
+            return Fail("member " + std::string(member.name) + " of " + pname + " is " +
+                        StandardTypes()[static_cast<size_t>(member.type)].name +
+                        "; 'as' types only a member of any type (SNVT_xxx)");
+          }
+          chosen[m] = FindType(item[2].text);
+          if (!chosen[m]) return Fail("unknown type '" + std::string(item[2].text) + "'");
+        }
+        if (comma == std::string_view::npos) break;
+        rest = rest.substr(comma + 1);
+      }
+    }
+    int block = AddObject(w[1].text, kObjBlock, {kObjDevice});
+    if (block < 0) return;
+    std::string device = net_->objects[net_->objects[block].parent].path;
+    for (size_t m = 0; m < profile->memberCount; ++m) {
+      const standard::MemberRow& member = standard::kMembers[profile->firstMember + m];
+      if (!member.mandatory && !named[m]) continue;
+      Nv nv;
+      nv.output = member.output;
+      nv.type = member.type >= 0 ? &StandardTypes()[static_cast<size_t>(member.type)] : chosen[m];
+      if (!nv.type) {
+        return Fail("member " + std::string(member.name) + " of " + pname +
+                    " takes any type: give it with '" + member.name + " as SNVT_...'");
+      }
+      nv.raw.assign(nv.type->length, 0);
+      if (!AddNv(device + "." + member.name, std::move(nv))) return;
+    }
+  }
+
+  // value PATH TEXT: a new value for an NV declared above (e.g. a profile's member).
+  void ValueLine(std::string_view line, const std::vector<Word>& w) {
+    if (w.size() < 3) return Fail("value needs an NV and a value");
+    int o = net_->Find(w[1].text);
+    if (o < 0 || net_->objects[o].kind != kObjNV) {
+      return Fail("no NV " + std::string(w[1].text) + " declared above");
+    }
+    Nv& nv = net_->nvs[net_->objects[o].ref];
+    std::string why;
+    if (!TextToRaw(*nv.type, -1, ValueText(line.substr(w[2].pos), *nv.type), &nv.raw, &why)) {
+      return Fail("bad value: " + why);
+    }
+  }
+
+  // The rest of a line as a value: blanks at its end dropped; a whole text in quotes keeps its
+  // blanks.
+  static std::string_view ValueText(std::string_view value, const TypeDef& type) {
+    value = Trim(value);
+    if (!type.structured && value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    return value;
+  }
+
+  bool AddNv(std::string_view path, Nv nv) {
+    nv.object = AddObject(path, kObjNV, {kObjDevice});
+    if (nv.object < 0) return false;
+    nv.device = net_->objects[net_->objects[nv.object].parent].ref;
+    net_->objects[nv.object].ref = static_cast<int>(net_->nvs.size());
+    net_->nvs.push_back(std::move(nv));
+    return true;
+  }
+
   void NvLine(std::string_view line, const std::vector<Word>& w) {
     if (w.size() < 4) return Fail("nv needs a name, input or output, and a type");
     Nv nv;
@@ -358,13 +476,8 @@ class Parser {
         follows = std::string(w[++i].text);
       } else if (k == "value") {
         haveValue = true;
-        value = i + 1 < w.size() ? line.substr(w[i + 1].pos) : std::string_view();
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) {
-          value.remove_suffix(1);
-        }
-        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-          value = value.substr(1, value.size() - 2);
-        }
+        value =
+            i + 1 < w.size() ? ValueText(line.substr(w[i + 1].pos), *nv.type) : std::string_view();
       } else {
         return Fail("unexpected '" + std::string(k) + "'");
       }
@@ -373,13 +486,9 @@ class Parser {
       std::string why;
       if (!TextToRaw(*nv.type, -1, value, &nv.raw, &why)) return Fail("bad value: " + why);
     }
-    nv.object = AddObject(w[1].text, kObjNV, {kObjDevice});
-    if (nv.object < 0) return;
-    nv.device = net_->objects[net_->objects[nv.object].parent].ref;
-    net_->objects[nv.object].ref = static_cast<int>(net_->nvs.size());
-    if (!follows.empty())
-      follows_.push_back({static_cast<int>(net_->nvs.size()), follows, lineNo_});
-    net_->nvs.push_back(std::move(nv));
+    int index = static_cast<int>(net_->nvs.size());
+    if (!AddNv(w[1].text, std::move(nv))) return;
+    if (!follows.empty()) follows_.push_back({index, follows, lineNo_});
   }
 
   void ResolveFollows() {

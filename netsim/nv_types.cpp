@@ -1,104 +1,66 @@
 #include "netsim/nv_types.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "netsim/standard_catalogue.h"
+
 namespace lonsim {
 namespace {
 
-const std::vector<EnumItem> kOccupancy = {
-    {-1, "OC_NUL"}, {0, "OC_OCCUPIED"}, {1, "OC_UNOCCUPIED"}, {2, "OC_BYPASS"}, {3, "OC_STANDBY"}};
-const std::vector<EnumItem> kHvacMode = {
-    {-1, "HVAC_NUL"}, {0, "HVAC_AUTO"},        {1, "HVAC_HEAT"},     {2, "HVAC_MRNG_WRMUP"},
-    {3, "HVAC_COOL"}, {4, "HVAC_NIGHT_PURGE"}, {5, "HVAC_PRE_COOL"}, {6, "HVAC_OFF"},
-    {7, "HVAC_TEST"}, {8, "HVAC_EMERG_HEAT"},  {9, "HVAC_FAN_ONLY"}, {10, "HVAC_FREE_COOL"}};
-const std::vector<EnumItem> kLevDisc = {{-1, "ST_NUL"}, {0, "ST_OFF"},  {1, "ST_LOW"},
-                                        {2, "ST_MED"},  {3, "ST_HIGH"}, {4, "ST_ON"}};
+// The standard types, built once from the generated tables.
+struct Catalogue {
+  std::vector<std::vector<EnumItem>> enums;
+  std::vector<TypeDef> types;  // sorted by name, as the tables are
+};
 
-FieldDef Field(const char* name, Base base, double scale = 1, double offset = 0,
-               const std::vector<EnumItem>* enums = nullptr) {
-  FieldDef f;
-  f.name = name;
-  f.base = base;
-  f.scale = scale;
-  f.offset = offset;
-  f.enums = enums;
-  f.size = BaseSize(base);
-  return f;
-}
-
-TypeDef Scalar(const char* name, int index, Base base, double scale = 1, double offset = 0,
-               const std::vector<EnumItem>* enums = nullptr) {
-  TypeDef t;
-  t.name = name;
-  t.index = index;
-  t.fields.push_back(Field("", base, scale, offset, enums));
-  LayOut(&t);
-  return t;
-}
-
-TypeDef Text(const char* name, int index, uint32_t chars) {
-  TypeDef t;
-  t.name = name;
-  t.index = index;
-  FieldDef f = Field("", Base::kText);
-  f.size = chars + 1;
-  t.fields.push_back(f);
-  LayOut(&t);
-  return t;
-}
-
-TypeDef Struct(const char* name, int index, std::vector<FieldDef> fields) {
-  TypeDef t;
-  t.name = name;
-  t.index = index;
-  t.structured = true;
-  t.fields = std::move(fields);
-  LayOut(&t);
-  return t;
-}
-
-const std::vector<TypeDef>& StandardTypes() {
-  static const std::vector<TypeDef> types = [] {
-    std::vector<TypeDef> v;
-    v.push_back(Scalar("SNVT_amp", 1, Base::kSigned16, 0.1));
-    v.push_back(Scalar("SNVT_count", 8, Base::kUnsigned16));
-    v.push_back(Scalar("SNVT_count_inc", 9, Base::kSigned16));
-    v.push_back(Scalar("SNVT_elec_kwh", 13, Base::kUnsigned16));
-    v.push_back(Scalar("SNVT_flow", 15, Base::kUnsigned16));
-    v.push_back(Scalar("SNVT_lev_cont", 21, Base::kUnsigned8, 0.5));
-    v.push_back(Scalar("SNVT_lev_disc", 22, Base::kEnum8, 1, 0, &kLevDisc));
-    v.push_back(Scalar("SNVT_power", 27, Base::kUnsigned16, 0.1));
-    v.push_back(Scalar("SNVT_ppm", 29, Base::kUnsigned16));
-    v.push_back(Text("SNVT_str_asc", 36, 30));
-    v.push_back(Scalar("SNVT_temp", 39, Base::kUnsigned16, 0.1, -274.0));
-    v.push_back(Scalar("SNVT_volt", 44, Base::kSigned16, 0.1));
-    v.push_back(Scalar("SNVT_count_f", 51, Base::kFloat32));
-    v.push_back(Scalar("SNVT_temp_f", 63, Base::kFloat32));
-    v.push_back(Scalar("SNVT_lux", 79, Base::kUnsigned16));
-    v.push_back(Scalar("SNVT_lev_percent", 81, Base::kSigned16, 0.005));
-    TypeDef sw = Struct("SNVT_switch", 95,
-                        {Field("value", Base::kUnsigned8, 0.5), Field("state", Base::kSigned8)});
-    sw.switchLike = true;
-    v.push_back(sw);
-    v.push_back(Scalar("SNVT_rpm", 102, Base::kUnsigned16));
-    v.push_back(Scalar("SNVT_temp_p", 105, Base::kSigned16, 0.01));
-    v.push_back(Struct("SNVT_temp_setpt", 106,
-                       {Field("occupied_cool", Base::kSigned16, 0.01),
-                        Field("standby_cool", Base::kSigned16, 0.01),
-                        Field("unoccupied_cool", Base::kSigned16, 0.01),
-                        Field("occupied_heat", Base::kSigned16, 0.01),
-                        Field("standby_heat", Base::kSigned16, 0.01),
-                        Field("unoccupied_heat", Base::kSigned16, 0.01)}));
-    v.push_back(Scalar("SNVT_time_sec", 107, Base::kUnsigned16, 0.1));
-    v.push_back(Scalar("SNVT_hvac_mode", 108, Base::kEnum8, 1, 0, &kHvacMode));
-    v.push_back(Scalar("SNVT_occupancy", 109, Base::kEnum8, 1, 0, &kOccupancy));
-    v.push_back(Scalar("SNVT_press_p", 113, Base::kSigned16));
-    return v;
+const Catalogue& StandardCatalogue() {
+  static const Catalogue catalogue = [] {
+    namespace st = standard;
+    Catalogue c;
+    c.enums.resize(st::kEnumCount);
+    for (size_t e = 0; e < st::kEnumCount; ++e) {
+      const st::EnumRow& row = st::kEnums[e];
+      for (size_t i = row.first; i < row.first + row.count; ++i) {
+        c.enums[e].push_back({st::kEnumConsts[i].value, st::kEnumConsts[i].name});
+      }
+    }
+    c.types.resize(st::kTypeCount);
+    for (size_t t = 0; t < st::kTypeCount; ++t) {
+      const st::TypeRow& row = st::kTypes[t];
+      TypeDef& type = c.types[t];
+      type.name = row.name;
+      type.index = row.index;
+      type.structured = row.structured;
+      type.length = row.length;
+      type.fields.resize(row.fieldCount);
+      for (size_t i = 0; i < row.fieldCount; ++i) {
+        const st::FieldRow& r = st::kFields[row.firstField + i];
+        FieldDef& f = type.fields[i];
+        f.name = r.name;
+        f.base = r.base;
+        f.scale = r.scale;
+        f.offset = r.offset;
+        f.enums = r.enumIndex >= 0 ? &c.enums[static_cast<size_t>(r.enumIndex)] : nullptr;
+        f.pos = r.pos;
+        f.size = r.size;
+        f.bitOffset = r.bitOffset;
+        f.bits = r.bits;
+        f.limits = r.limits;
+        f.min = r.min;
+        f.max = r.max;
+        f.invalid = r.invalid;
+      }
+      // A switch: a level and an on/off state, which a single number sets together.
+      type.switchLike = type.structured && type.fields.size() == 2 &&
+                        type.fields[0].name == "value" && type.fields[1].name == "state";
+    }
+    return c;
   }();
-  return types;
+  return catalogue;
 }
 
 const FieldDef& ViewField(const TypeDef& type, int field) {
@@ -142,6 +104,27 @@ void RawRange(Base b, double* lo, double* hi) {
   }
 }
 
+// The raw range of a field: its base's, or its bits' for a bit field.
+void FieldRawRange(const FieldDef& f, double* lo, double* hi) {
+  if (f.bits == 0) return RawRange(f.base, lo, hi);
+  double span = std::ldexp(1.0, f.bits);
+  *lo = IsSigned(f.base) ? -span / 2 : 0;
+  *hi = IsSigned(f.base) ? span / 2 - 1 : span - 1;
+}
+
+// Where a bit field sits in its byte.
+uint32_t BitShift(const FieldDef& f) {
+  return 8u - f.bitOffset - f.bits;
+}
+uint32_t BitMask(const FieldDef& f) {
+  return ((1u << f.bits) - 1) << BitShift(f);
+}
+
+// The characters a text field holds: a whole NV's text keeps a terminating NUL.
+uint32_t TextCapacity(const FieldDef& f) {
+  return f.name.empty() ? f.size - 1 : f.size;
+}
+
 int Decimals(const FieldDef& f) {
   if (f.base == Base::kFloat32) return -1;
   for (int d = 0; d < 6; ++d) {
@@ -154,6 +137,13 @@ int Decimals(const FieldDef& f) {
 bool FieldToEngineering(const FieldDef& f, const uint8_t* p, double* value) {
   uint32_t u = 0;
   for (uint32_t i = 0; i < f.size && i < 4; ++i) u = (u << 8) | p[i];
+  if (f.bits) {
+    u = (u & BitMask(f)) >> BitShift(f);
+    double raw = u;
+    if (IsSigned(f.base) && u >= (1u << (f.bits - 1))) raw -= std::ldexp(1.0, f.bits);
+    *value = raw * f.scale + f.offset;
+    return true;
+  }
   double raw = 0;
   switch (f.base) {
     case Base::kUnsigned8:
@@ -184,7 +174,44 @@ bool FieldToEngineering(const FieldDef& f, const uint8_t* p, double* value) {
   return true;
 }
 
-bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, std::string* error) {
+// The raw value of an engineering value in a field with a scale.
+double RawOf(const FieldDef& f, double value) {
+  return std::round((value - f.offset) / f.scale);
+}
+
+std::string OutOfRange(const FieldDef& f, double value, double lo, double hi) {
+  int d = Decimals(f);
+  return "value " + FormatNumber(value, d) + " out of range " + FormatNumber(lo, d) + " to " +
+         FormatNumber(hi, d);
+}
+
+// The field's limits: those of the type where it gives them, else what the wire holds. An
+// enumeration takes any constant of its byte (a newer device may know more names).
+bool WithinLimits(const FieldDef& f, double value, double raw, Limits check, std::string* error) {
+  if (check == Limits::kWire || !f.limits || f.enums) return true;
+  bool isFloat = f.base == Base::kFloat32;
+  if ((f.limits & kHasInvalid) && (isFloat ? value == f.invalid : raw == RawOf(f, f.invalid))) {
+    return true;
+  }
+  double lo, hi;
+  FieldRawRange(f, &lo, &hi);
+  if (!isFloat) {
+    lo = lo * f.scale + f.offset;
+    hi = hi * f.scale + f.offset;
+  }
+  if (f.limits & kHasMin) lo = f.min;
+  if (f.limits & kHasMax) hi = f.max;
+  bool below = (f.limits & kHasMin) && (isFloat ? value < f.min : raw < RawOf(f, f.min));
+  bool above = (f.limits & kHasMax) && (isFloat ? value > f.max : raw > RawOf(f, f.max));
+  if (below || above) {
+    *error = OutOfRange(f, value, lo, hi);
+    return false;
+  }
+  return true;
+}
+
+bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, Limits check,
+                        std::string* error) {
   if (f.base == Base::kText) {
     *error = "a text value takes no number";
     return false;
@@ -195,24 +222,28 @@ bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, std::string
   }
   uint32_t u;
   double lo, hi;
-  RawRange(f.base, &lo, &hi);
+  FieldRawRange(f, &lo, &hi);
   if (f.base == Base::kFloat32) {
     if (value < lo || value > hi) {
       *error = "value " + FormatNumber(value, -1) + " out of range";
       return false;
     }
+    if (!WithinLimits(f, value, 0, check, error)) return false;
     float fl = static_cast<float>(value);
     std::memcpy(&u, &fl, sizeof u);
   } else {
-    double raw = std::round((value - f.offset) / f.scale);
+    double raw = RawOf(f, value);
     if (raw < lo || raw > hi) {
-      *error = "value " + FormatNumber(value, Decimals(f)) + " out of range " +
-               FormatNumber(lo * f.scale + f.offset, Decimals(f)) + " to " +
-               FormatNumber(hi * f.scale + f.offset, Decimals(f));
+      *error = OutOfRange(f, value, lo * f.scale + f.offset, hi * f.scale + f.offset);
       return false;
     }
+    if (!WithinLimits(f, value, raw, check, error)) return false;
     u = IsSigned(f.base) ? static_cast<uint32_t>(static_cast<int64_t>(raw))
                          : static_cast<uint32_t>(raw);
+  }
+  if (f.bits) {
+    p[0] = static_cast<uint8_t>((p[0] & ~BitMask(f)) | ((u << BitShift(f)) & BitMask(f)));
+    return true;
   }
   for (uint32_t i = 0; i < f.size; ++i) p[i] = static_cast<uint8_t>(u >> (8 * (f.size - 1 - i)));
   return true;
@@ -221,7 +252,7 @@ bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, std::string
 std::string FieldText(const FieldDef& f, const uint8_t* p) {
   if (f.base == Base::kText) {
     size_t n = 0;
-    while (n + 1 < f.size && p[n]) ++n;
+    while (n < TextCapacity(f) && p[n]) ++n;
     return std::string(reinterpret_cast<const char*>(p), n);
   }
   double v = 0;
@@ -252,11 +283,12 @@ std::string NotANumber(std::string_view text) {
   return message;
 }
 
-bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, std::string* error) {
+bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, Limits check,
+                   std::string* error) {
   if (f.base == Base::kText) {
-    if (text.size() > f.size - 1) {
+    if (text.size() > TextCapacity(f)) {
       *error = "text of " + std::to_string(text.size()) + " characters is longer than " +
-               std::to_string(f.size - 1);
+               std::to_string(TextCapacity(f));
       return false;
     }
     std::memset(p, 0, f.size);
@@ -265,22 +297,34 @@ bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, std::st
   }
   if (f.enums) {
     for (const EnumItem& e : *f.enums) {
-      if (EqualNoCase(e.name, text)) return EngineeringToField(f, e.value, p, error);
+      if (EqualNoCase(e.name, text)) return EngineeringToField(f, e.value, p, check, error);
     }
+  }
+  if ((f.limits & kHasInvalid) && EqualNoCase(text, "invalid")) {
+    return EngineeringToField(f, f.invalid, p, check, error);
   }
   double v;
   if (!ParseNumber(text, &v)) {
     *error = NotANumber(text);
     return false;
   }
-  return EngineeringToField(f, v, p, error);
+  return EngineeringToField(f, v, p, check, error);
 }
 
+// Words separated by blanks; a word in double quotes (a text field) may hold blanks or be empty.
 std::vector<std::string_view> SplitWords(std::string_view text) {
   std::vector<std::string_view> words;
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i < text.size() && text[i] == '"') {
+      size_t close = text.find('"', i + 1);
+      if (close != std::string_view::npos) {
+        words.push_back(text.substr(i + 1, close - i - 1));
+        i = close + 1;
+        continue;
+      }
+    }
     size_t start = i;
     while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
     if (i > start) words.push_back(text.substr(start, i - start));
@@ -294,30 +338,45 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// A refusal names the field of a structure it concerns.
+bool NameField(const TypeDef& type, const FieldDef& f, std::string* error) {
+  if (type.structured) *error = "field " + f.name + ": " + *error;
+  return false;
+}
+
 // The whole NV, or one of its fields, takes a scalar (switch-like types: value and state).
 bool ScalarToRaw(const TypeDef& type, int field, double value, std::vector<uint8_t>* raw,
-                 std::string* error) {
+                 Limits check, std::string* error) {
   if (field < 0 && type.switchLike) {
     std::vector<uint8_t> next = *raw;
-    if (!EngineeringToField(type.fields[0], value, next.data() + type.fields[0].pos, error) ||
-        !EngineeringToField(type.fields[1], value > 0 ? 1 : 0, next.data() + type.fields[1].pos,
-                            error)) {
-      return false;
+    for (int i = 0; i < 2; ++i) {
+      const FieldDef& f = type.fields[i];
+      double v = i == 0 ? value : (value > 0 ? 1 : 0);
+      if (!EngineeringToField(f, v, next.data() + f.pos, check, error)) {
+        return NameField(type, f, error);
+      }
     }
     *raw = std::move(next);
     return true;
   }
   const FieldDef& f = ViewField(type, field);
-  return EngineeringToField(f, value, raw->data() + f.pos, error);
+  if (!EngineeringToField(f, value, raw->data() + f.pos, check, error)) {
+    return NameField(type, f, error);
+  }
+  return true;
 }
 
 }  // namespace
 
+const std::vector<TypeDef>& StandardTypes() {
+  return StandardCatalogue().types;
+}
+
 const TypeDef* FindStandardType(std::string_view name) {
-  for (const TypeDef& t : StandardTypes()) {
-    if (t.name == name) return &t;
-  }
-  return nullptr;
+  const std::vector<TypeDef>& types = StandardTypes();
+  auto it = std::lower_bound(types.begin(), types.end(), name,
+                             [](const TypeDef& t, std::string_view n) { return t.name < n; });
+  return it != types.end() && it->name == name ? &*it : nullptr;
 }
 
 bool ParseBaseName(std::string_view name, Base* base) {
@@ -387,8 +446,8 @@ bool RawToEngineering(const TypeDef& type, int field, const std::vector<uint8_t>
 }
 
 bool EngineeringToRaw(const TypeDef& type, int field, double value, std::vector<uint8_t>* raw,
-                      std::string* error) {
-  return ScalarToRaw(type, field, value, raw, error);
+                      std::string* error, Limits check) {
+  return ScalarToRaw(type, field, value, raw, check, error);
 }
 
 std::string RawToText(const TypeDef& type, int field, const std::vector<uint8_t>& raw) {
@@ -396,7 +455,11 @@ std::string RawToText(const TypeDef& type, int field, const std::vector<uint8_t>
     std::string text;
     for (const FieldDef& f : type.fields) {
       if (!text.empty()) text += ' ';
-      text += FieldText(f, raw.data() + f.pos);
+      if (f.base == Base::kText) {
+        text += '"' + FieldText(f, raw.data() + f.pos) + '"';
+      } else {
+        text += FieldText(f, raw.data() + f.pos);
+      }
     }
     return text;
   }
@@ -405,7 +468,7 @@ std::string RawToText(const TypeDef& type, int field, const std::vector<uint8_t>
 }
 
 bool TextToRaw(const TypeDef& type, int field, std::string_view text, std::vector<uint8_t>* raw,
-               std::string* error) {
+               std::string* error, Limits check) {
   std::vector<uint8_t> next = *raw;
   if (field < 0 && type.structured) {
     std::vector<std::string_view> words = SplitWords(text);
@@ -415,7 +478,7 @@ bool TextToRaw(const TypeDef& type, int field, std::string_view text, std::vecto
         *error = NotANumber(words[0]);
         return false;
       }
-      return ScalarToRaw(type, field, v, raw, error);
+      return ScalarToRaw(type, field, v, raw, check, error);
     }
     if (words.size() != type.fields.size()) {
       *error = type.name + " takes " + std::to_string(type.fields.size()) + " field values, not " +
@@ -424,15 +487,15 @@ bool TextToRaw(const TypeDef& type, int field, std::string_view text, std::vecto
     }
     for (size_t i = 0; i < words.size(); ++i) {
       const FieldDef& f = type.fields[i];
-      if (!FieldFromText(f, words[i], next.data() + f.pos, error)) {
-        *error = "field " + f.name + ": " + *error;
-        return false;
+      if (!FieldFromText(f, words[i], next.data() + f.pos, check, error)) {
+        return NameField(type, f, error);
       }
     }
   } else {
     const FieldDef& f = ViewField(type, field);
-    if (!FieldFromText(f, f.base == Base::kText ? text : Trim(text), next.data() + f.pos, error)) {
-      return false;
+    if (!FieldFromText(f, f.base == Base::kText ? text : Trim(text), next.data() + f.pos, check,
+                       error)) {
+      return NameField(type, f, error);
     }
   }
   *raw = std::move(next);
@@ -446,13 +509,8 @@ bool RawToVariant(const TypeDef& type, int field, const std::vector<uint8_t>& ra
     return false;
   }
   if (vt == VT_ARRAY_UI1) {
-    const uint8_t* p = raw.data();
-    uint32_t n = static_cast<uint32_t>(raw.size());
-    if (field >= 0) {
-      p += type.fields[field].pos;
-      n = type.fields[field].size;
-    }
-    ByteArray* a = ByteArrayCreate(p, n);
+    std::vector<uint8_t> bytes = FieldBytes(type, field, raw);
+    ByteArray* a = ByteArrayCreate(bytes.data(), static_cast<uint32_t>(bytes.size()));
     if (!a) {
       *error = "out of memory";
       return false;
@@ -509,17 +567,20 @@ bool RawToVariant(const TypeDef& type, int field, const std::vector<uint8_t>& ra
 }
 
 bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vector<uint8_t>* raw,
-                  std::string* error) {
+                  std::string* error, Limits check) {
   if (field >= static_cast<int>(type.fields.size()) || (field >= 0 && !type.structured)) {
     *error = "no field " + std::to_string(field) + " in " + type.name;
     return false;
   }
   switch (value.vt) {
     case VT_ARRAY_UI1: {
-      uint32_t want = field < 0 ? type.length : type.fields[field].size;
-      uint32_t pos = field < 0 ? 0 : type.fields[field].pos;
       uint32_t have = value.parray ? value.parray->size : 0;
-      bool text = ViewField(type, field).base == Base::kText && !type.structured;
+      if (field >= 0) {
+        return SetFieldBytes(type, field, have ? value.parray->data : nullptr, have, raw, error);
+      }
+      uint32_t want = type.length;
+      uint32_t pos = 0;
+      bool text = type.IsText();
       if (have > want || (have < want && !text)) {
         *error = "raw value of " + std::to_string(have) + " bytes, " + type.name + " needs " +
                  std::to_string(want);
@@ -539,7 +600,7 @@ bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vec
         }
         text[i] = static_cast<char>(value.bstrVal[i]);
       }
-      return TextToRaw(type, field, text, raw, error);
+      return TextToRaw(type, field, text, raw, error, check);
     }
     case VT_R4:
     case VT_I2:
@@ -554,7 +615,7 @@ bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vec
                  : value.vt == VT_I4 ? value.lVal
                                      : (value.boolVal != 0 ? 1.0 : 0.0);
       if (value.vt == VT_BOOL && field < 0 && type.switchLike && v != 0) v = 100;
-      return ScalarToRaw(type, field, v, raw, error);
+      return ScalarToRaw(type, field, v, raw, check, error);
     }
     default:
       *error = "VARIANT type " + std::to_string(value.vt) + " cannot be written";
@@ -566,7 +627,36 @@ bool FieldDiffers(const TypeDef& type, int field, const std::vector<uint8_t>& a,
                   const std::vector<uint8_t>& b) {
   if (field < 0) return a != b;
   const FieldDef& f = type.fields[field];
+  if (f.bits) return ((a[f.pos] ^ b[f.pos]) & BitMask(f)) != 0;
   return std::memcmp(a.data() + f.pos, b.data() + f.pos, f.size) != 0;
+}
+
+std::vector<uint8_t> FieldBytes(const TypeDef& type, int field, const std::vector<uint8_t>& raw) {
+  if (field < 0) return raw;
+  const FieldDef& f = type.fields[field];
+  if (f.bits) return {static_cast<uint8_t>((raw[f.pos] & BitMask(f)) >> BitShift(f))};
+  return std::vector<uint8_t>(raw.begin() + f.pos, raw.begin() + f.pos + f.size);
+}
+
+bool SetFieldBytes(const TypeDef& type, int field, const uint8_t* bytes, uint32_t n,
+                   std::vector<uint8_t>* raw, std::string* error) {
+  uint32_t want = field < 0 ? type.length : (type.fields[field].bits ? 1 : type.fields[field].size);
+  if (n != want) {
+    *error = "raw value of " + std::to_string(n) + " bytes, needs " + std::to_string(want);
+    return false;
+  }
+  if (field >= 0 && type.fields[field].bits) {
+    const FieldDef& f = type.fields[field];
+    if (bytes[0] >> f.bits) {
+      *error = "field " + f.name + ": raw value " + std::to_string(bytes[0]) + " takes more than " +
+               std::to_string(f.bits) + " bits";
+      return false;
+    }
+    (*raw)[f.pos] = static_cast<uint8_t>(((*raw)[f.pos] & ~BitMask(f)) | (bytes[0] << BitShift(f)));
+    return true;
+  }
+  if (n) std::memcpy(raw->data() + (field < 0 ? 0 : type.fields[field].pos), bytes, n);
+  return true;
 }
 
 std::string FormatNumber(double value, int decimals) {

@@ -1,6 +1,7 @@
-// Network variable types of the simulated network: the standard types a building network uses,
-// with their wire encoding (big-endian) and scaling, user types read from network files, and the
-// conversions between raw values, engineering values, text and VARIANTs.
+// Network variable types of the simulated network: the standard types of LonWorks (built from the
+// generated tables of netsim/standard_catalogue.h) with their wire encoding (big-endian), scaling
+// and limits, user types read from network files, and the conversions between raw values,
+// engineering values, text and VARIANTs.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,10 @@ enum class Base : uint8_t {
   kSigned32,
   kFloat32,
   kEnum8,  // signed 8-bit enumeration
-  kText,   // NUL-padded text of size - 1 characters at most
+  kText,   // NUL-padded text: of size - 1 characters at most for a whole NV, size in a structure
 };
+
+enum LimitFlags : uint8_t { kHasMin = 1, kHasMax = 2, kHasInvalid = 4 };
 
 struct EnumItem {
   int value;
@@ -35,8 +38,13 @@ struct FieldDef {
   double scale = 1;  // engineering value = raw * scale + offset
   double offset = 0;
   const std::vector<EnumItem>* enums = nullptr;
-  uint32_t pos = 0;   // byte offset in the NV's raw value
-  uint32_t size = 0;  // bytes
+  uint32_t pos = 0;         // byte offset in the NV's raw value
+  uint32_t size = 0;        // bytes
+  uint8_t bitOffset = 0;    // a bit field: bits from the byte's most significant bit
+  uint8_t bits = 0;         // a bit field: its width; 0 for a field of whole bytes
+  uint8_t limits = 0;       // LimitFlags: which of min, max and invalid the type gives
+  double min = 0, max = 0;  // engineering units; writes outside are refused
+  double invalid = 0;       // the "invalid" value, accepted even outside min..max
 };
 
 struct TypeDef {
@@ -52,11 +60,18 @@ struct TypeDef {
 
 // Standard type by name ("SNVT_temp_p"); null when unknown.
 const TypeDef* FindStandardType(std::string_view name);
+// Every standard type, sorted by name.
+const std::vector<TypeDef>& StandardTypes();
 // Base type by its network-file name ("unsigned16"); false when unknown.
 bool ParseBaseName(std::string_view name, Base* base);
 uint32_t BaseSize(Base base);
 // Lays out the fields one after the other and sets the type's length.
 void LayOut(TypeDef* type);
+
+// What a value written is held to: the type's limits (writes through the library, network
+// files), or only what the wire carries (a device reporting a value, maybe out of its
+// specification, as the control API lets a test play one).
+enum class Limits : uint8_t { kType, kWire };
 
 // `field` is a field index, or -1 for the whole NV. Every function works on the NV's full raw
 // value and reports a reason in *error when it fails.
@@ -64,15 +79,20 @@ bool FormatAccepted(const TypeDef& type, int field, VARTYPE vt);
 bool RawToVariant(const TypeDef& type, int field, const std::vector<uint8_t>& raw, VARTYPE vt,
                   VARIANT* out, std::string* error);
 bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vector<uint8_t>* raw,
-                  std::string* error);
+                  std::string* error, Limits check = Limits::kType);
 // Text form of the whole value or one field ("21.5", "100.0 1", "OC_OCCUPIED", the text).
 std::string RawToText(const TypeDef& type, int field, const std::vector<uint8_t>& raw);
 bool TextToRaw(const TypeDef& type, int field, std::string_view text, std::vector<uint8_t>* raw,
-               std::string* error);
+               std::string* error, Limits check = Limits::kType);
 bool RawToEngineering(const TypeDef& type, int field, const std::vector<uint8_t>& raw,
                       double* value);
 bool EngineeringToRaw(const TypeDef& type, int field, double value, std::vector<uint8_t>* raw,
-                      std::string* error);
+                      std::string* error, Limits check = Limits::kType);
+// A field's raw form: its bytes, or one byte with a bit field's value (the whole value for -1).
+std::vector<uint8_t> FieldBytes(const TypeDef& type, int field, const std::vector<uint8_t>& raw);
+// Sets a field (or the whole value) from its raw form of exactly the right size.
+bool SetFieldBytes(const TypeDef& type, int field, const uint8_t* bytes, uint32_t n,
+                   std::vector<uint8_t>* raw, std::string* error);
 // Whether the bytes of a field (or the whole value for -1) differ between two raw values.
 bool FieldDiffers(const TypeDef& type, int field, const std::vector<uint8_t>& a,
                   const std::vector<uint8_t>& b);

@@ -110,7 +110,9 @@ bool RunNet(Context& c) {
   const std::vector<std::string>& w = c.line.words;
   const std::string& ev = w[1];
   bool ok = false;
-  if (ev == "value") {
+  if (ev == "value" && IsConstantName(w[3])) {
+    ok = lonsim::SetNVText(w[2], w[3]);
+  } else if (ev == "value") {
     ok = lonsim::SetNVValue(w[2], std::strtod(w[3].c_str(), nullptr));
   } else if (ev == "text") {
     ok = lonsim::SetNVText(w[2], w[3]);

@@ -34,6 +34,7 @@ const std::vector<CommandInfo> kCommands = {
     {"net", "EVENT ARGS",
      "A network event of the simulated network:\n"
      "  net value PATH NUMBER   a device reports a new value (engineering units)\n"
+     "  net value PATH CONSTANT ... or an enumeration's constant by name (HVAC_HEAT)\n"
      "  net text PATH TEXT      a device reports a text value\n"
      "  net raw PATH HEX        a device reports raw bytes (e.g. 0A1B)\n"
      "  net pin DEVICE          the device's service pin is pressed\n"
@@ -91,6 +92,18 @@ bool CountOk(const ScriptLine& line, size_t lo, size_t hi, std::string* error) {
   return false;
 }
 
+}  // namespace
+
+bool IsConstantName(const std::string& word) {
+  if (word.empty() || word[0] < 'A' || word[0] > 'Z') return false;
+  for (char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
+}
+
+namespace {
+
 bool CheckNet(const std::vector<std::string>& w, std::string* error) {
   if (w.size() < 2) {
     *error = "usage: net value|text|raw|pin|detach|attach ...";
@@ -110,7 +123,7 @@ bool CheckNet(const std::vector<std::string>& w, std::string* error) {
   if (ev == "value") {
     char* end = nullptr;
     std::strtod(w[3].c_str(), &end);
-    if (w[3].empty() || *end) {
+    if (w[3].empty() || (*end && !IsConstantName(w[3]))) {
       *error = Need("a number", w[3]);
       return false;
     }

@@ -35,6 +35,10 @@ bool ParseCommandLine(const std::string& text, ScriptLine* line, std::string* er
 bool ParseScript(const std::string& text, const std::string& name, std::vector<ScriptLine>* lines,
                  std::string* error);
 
+// Whether a word is written like an enumeration's constant (HVAC_HEAT): upper-case letters,
+// digits and '_', beginning with a letter.
+bool IsConstantName(const std::string& word);
+
 // Reads a signed decimal (or 0x hexadecimal) integer in [lo, hi]; false when it is none.
 bool ReadInt(const std::string& word, long long lo, long long hi, long long* out);
 

@@ -73,6 +73,19 @@ TEST_F(NetworkTest, ReportsFileErrorsWithFileAndLine) {
       {"device D handle 1 neuron 000000000001\nnv D.o output SNVT_count follows i\n"
        "nv D.i input SNVT_temp_p\n",
        "follows: an output follows an input NV of the same type", 2},
+      {"device D handle 1 neuron 000000000001\nblock D.B profile SFPTnothing\n",
+       "unknown profile 'SFPTnothing'", 2},
+      {"device D handle 1 neuron 000000000001\n"
+       "block D.B profile SFPTspaceComfortController with nviSetpoint, nviNothing\n",
+       "profile SFPTspaceComfortController has no member 'nviNothing'", 2},
+      {"device D handle 1 neuron 000000000001\n"
+       "block D.B profile SFPTopenLoopSensor with nvoValue as SNVT_nothing\n",
+       "unknown type 'SNVT_nothing'", 2},
+      {"device D handle 1 neuron 000000000001\nblock D.B profile SFPTopenLoopSensor\n",
+       "member nvoValue of SFPTopenLoopSensor takes any type", 2},
+      {"device D handle 1 neuron 000000000001\n"
+       "block D.B profile SFPTspaceComfortController with nviSpaceTemp as SNVT_temp\n",
+       "member nviSpaceTemp of SFPTspaceComfortController is SNVT_temp_p; 'as' types only", 2},
   };
   for (const Case& c : cases) {
     dir_.WriteFile("net.txt", c.text);
@@ -217,6 +230,53 @@ TEST_F(NetworkTest, BrowseAddsNewObjectsAndKeepsValues) {
   dir_.WriteFile("office.net", "garbage\n");
   EXPECT_NE(lns_->Browse(1, 1, nullptr, nullptr), 0);
   EXPECT_NE(lns_->IsFound("Site.Spare.nvoHumidity", &kind), 0);
+}
+
+// Blocks from standard functional profiles: their members become NVs of the block's device.
+class FunctionalProfileTest : public NetsimTest {
+ protected:
+  void Load(const std::string& blocks) {
+    dir_.WriteFile("plant.net", "device D handle 1 neuron 000000000001\n" + blocks);
+    lns_ = OpenLns("plant.net");
+    ASSERT_NE(lns_, nullptr) << lonsim::LastError();
+  }
+  // "SNVT index, direction" of an NV, or "none".
+  std::string Member(const std::string& name) {
+    int kind = 0;
+    if (!lns_->IsFound(("D." + name).c_str(), &kind) || kind != kLnsKindNV) return "none";
+    NVStructStat stat{};
+    lns_->GetNVStat(Add("D." + name), &stat);
+    return std::to_string(stat.typeIndex) + (stat.direction ? " out" : " in");
+  }
+};
+
+TEST_F(FunctionalProfileTest, ABlockBringsItsProfilesMandatoryMembers) {
+  Load("block D.Comfort profile SFPTspaceComfortController\n");
+  int kind = 0;
+  ASSERT_NE(lns_->IsFound("D.Comfort", &kind), 0);
+  EXPECT_EQ(kind, kLnsKindFunctionalBlock);
+  EXPECT_EQ(Member("nviSpaceTemp"), "105 in");
+  EXPECT_EQ(Member("nvoSpaceTemp"), "105 out");
+  EXPECT_EQ(Member("nvoUnitStatus"), "112 out");  // SNVT_hvac_status
+  EXPECT_EQ(Member("nviSetpoint"), "none");       // optional
+}
+
+TEST_F(FunctionalProfileTest, OptionalMembersComeByName) {
+  Load("block D.Comfort profile SFPTspaceComfortController with nviSetpoint,nvoHeatPrimary\n");
+  EXPECT_EQ(Member("nviSetpoint"), "105 in");
+  EXPECT_EQ(Member("nvoHeatPrimary"), "81 out");
+  EXPECT_EQ(Member("nviSpaceTemp"), "105 in");
+  EXPECT_EQ(Member("nvoCoolPrimary"), "none");
+}
+
+TEST_F(FunctionalProfileTest, AMemberOfAnyTypeTakesTheDeclaredOne) {
+  Load(
+      "block D.Sensor profile SFPTopenLoopSensor with nvoValue as SNVT_press_p\n"
+      "value D.nvoValue 1500\n");
+  EXPECT_EQ(Member("nvoValue"), "113 out");
+  double v = 0;
+  ASSERT_TRUE(lonsim::GetNVValue("D.nvoValue", &v));
+  EXPECT_EQ(v, 1500);
 }
 
 }  // namespace

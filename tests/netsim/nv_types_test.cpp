@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
+#include <sstream>
 
 namespace lonsim {
 namespace {
@@ -258,6 +260,175 @@ TEST(NvTypes, AcceptsOnlyTheFiveFormats) {
   }
   EXPECT_FALSE(FormatAccepted(T("SNVT_switch"), 2, VT_R4));
   EXPECT_FALSE(FormatAccepted(T("SNVT_temp_p"), 0, VT_R4));  // a scalar has no fields
+}
+
+int FieldIndex(const TypeDef& t, const std::string& name) {
+  for (size_t i = 0; i < t.fields.size(); ++i) {
+    if (t.fields[i].name == name) return static_cast<int>(i);
+  }
+  ADD_FAILURE() << t.name << " has no field " << name;
+  return 0;
+}
+
+// Bit fields share their byte: a write changes only its bits, its raw form is its value in one
+// byte. A character array inside a structure is a text field, quoted in the structure's text.
+TEST(StandardTypes, BitFieldsAndTextFieldsKeepTheirNeighbours) {
+  const TypeDef& lamp = T("SNVT_lamp_status");
+  int failure = FieldIndex(lamp, "alarm_actual_lamp_failure");     // bit 6 of byte 6
+  int ballast = FieldIndex(lamp, "alarm_actual_ballast_failure");  // bit 7 of byte 6
+  Bytes raw(lamp.length, 0);
+  raw[6] = 0x01;
+  std::string error;
+  ASSERT_TRUE(TextToRaw(lamp, failure, "1", &raw, &error)) << error;
+  EXPECT_EQ(raw[6], 0x03);
+  EXPECT_EQ(RawToText(lamp, ballast, raw), "1");
+  EXPECT_FALSE(EngineeringToRaw(lamp, failure, 2, &raw, &error));
+  EXPECT_EQ(raw[6], 0x03);
+  EXPECT_EQ(FieldBytes(lamp, failure, raw), Bytes{0x01});
+  const uint8_t zero = 0;
+  ASSERT_TRUE(SetFieldBytes(lamp, failure, &zero, 1, &raw, &error));
+  EXPECT_EQ(raw[6], 0x01);
+  EXPECT_TRUE(FieldDiffers(lamp, ballast, raw, Bytes(lamp.length, 0)));
+  EXPECT_FALSE(FieldDiffers(lamp, failure, raw, Bytes(lamp.length, 0)));
+
+  const TypeDef& alarm = T("SNVT_alarm_2");
+  Bytes a(alarm.length, 0);
+  ASSERT_TRUE(
+      TextToRaw(alarm, -1, "AL_ALM_CONDITION PR_LEVEL_1 0 0 7 \"Filter dirty\"", &a, &error))
+      << error;
+  EXPECT_EQ(RawToText(alarm, -1, a), "AL_ALM_CONDITION PR_LEVEL_1 0 0 7 \"Filter dirty\"");
+  EXPECT_EQ(RawToText(alarm, FieldIndex(alarm, "description"), a), "Filter dirty");
+  EXPECT_FALSE(TextToRaw(alarm, FieldIndex(alarm, "milliseconds"), "1000", &a, &error));
+  EXPECT_NE(error.find("field milliseconds: value 1000 out of range -1 to 999"), std::string::npos)
+      << error;
+}
+
+// A type's layout in short: index, length, then per field name:base*scale+offset@pos.
+std::string Describe(const TypeDef& t) {
+  static const char* kBase[] = {"u8", "s8", "u16", "s16", "u32", "s32", "f32", "e8", "text"};
+  std::ostringstream out;
+  out << t.index << " " << t.length << (t.structured ? " struct" : "");
+  for (const FieldDef& f : t.fields) {
+    out << " " << f.name << ":" << kBase[static_cast<int>(f.base)];
+    if (f.scale != 1) out << "*" << f.scale;
+    if (f.offset != 0) out << "+" << f.offset;
+    out << "@" << f.pos;
+  }
+  return out.str();
+}
+
+// The types a network file could name before the whole standard set came in keep their layout,
+// scaling and constant names, so that existing networks and gates read the same values.
+TEST(StandardTypes, KeepTheLayoutOfTheTypesKnownBefore) {
+  const std::pair<const char*, const char*> known[] = {
+      {"SNVT_amp", "1 2 :s16*0.1@0"},
+      {"SNVT_count", "8 2 :u16@0"},
+      {"SNVT_count_inc", "9 2 :s16@0"},
+      {"SNVT_elec_kwh", "13 2 :u16@0"},
+      {"SNVT_flow", "15 2 :u16@0"},
+      {"SNVT_lev_cont", "21 1 :u8*0.5@0"},
+      {"SNVT_lev_disc", "22 1 :e8@0"},
+      {"SNVT_power", "27 2 :u16*0.1@0"},
+      {"SNVT_ppm", "29 2 :u16@0"},
+      {"SNVT_str_asc", "36 31 :text@0"},
+      {"SNVT_temp", "39 2 :u16*0.1+-274@0"},
+      {"SNVT_volt", "44 2 :s16*0.1@0"},
+      {"SNVT_count_f", "51 4 :f32@0"},
+      {"SNVT_temp_f", "63 4 :f32@0"},
+      {"SNVT_lux", "79 2 :u16@0"},
+      {"SNVT_lev_percent", "81 2 :s16*0.005@0"},
+      {"SNVT_switch", "95 2 struct value:u8*0.5@0 state:s8@1"},
+      {"SNVT_rpm", "102 2 :u16@0"},
+      {"SNVT_temp_p", "105 2 :s16*0.01@0"},
+      {"SNVT_temp_setpt",
+       "106 12 struct occupied_cool:s16*0.01@0 standby_cool:s16*0.01@2 "
+       "unoccupied_cool:s16*0.01@4 occupied_heat:s16*0.01@6 standby_heat:s16*0.01@8 "
+       "unoccupied_heat:s16*0.01@10"},
+      {"SNVT_time_sec", "107 2 :u16*0.1@0"},
+      {"SNVT_hvac_mode", "108 1 :e8@0"},
+      {"SNVT_occupancy", "109 1 :e8@0"},
+      {"SNVT_press_p", "113 2 :s16@0"},
+  };
+  for (const auto& [name, layout] : known) EXPECT_EQ(Describe(T(name)), layout);
+  EXPECT_TRUE(T("SNVT_switch").switchLike);
+  const std::pair<const char*, std::vector<const char*>> constants[] = {
+      {"SNVT_occupancy", {"OC_NUL", "OC_OCCUPIED", "OC_UNOCCUPIED", "OC_BYPASS", "OC_STANDBY"}},
+      {"SNVT_hvac_mode",
+       {"HVAC_NUL", "HVAC_AUTO", "HVAC_HEAT", "HVAC_MRNG_WRMUP", "HVAC_COOL", "HVAC_NIGHT_PURGE",
+        "HVAC_PRE_COOL", "HVAC_OFF", "HVAC_TEST", "HVAC_EMERG_HEAT", "HVAC_FAN_ONLY",
+        "HVAC_FREE_COOL"}},
+      {"SNVT_lev_disc", {"ST_NUL", "ST_OFF", "ST_LOW", "ST_MED", "ST_HIGH", "ST_ON"}},
+  };
+  for (const auto& [type, names] : constants) {
+    const std::vector<EnumItem>& e = *T(type).fields[0].enums;
+    for (size_t i = 0; i < names.size(); ++i) {
+      ASSERT_LT(i, e.size());
+      EXPECT_STREQ(e[i].name, names[i]);
+      EXPECT_EQ(e[i].value, static_cast<int>(i) - 1);
+    }
+  }
+}
+
+// Every type of the standard set: its fields cover its bytes exactly once under names an
+// address can carry; each limit survives engineering -> raw -> engineering within half a scale
+// step, a value just below the minimum is refused, and each enumeration constant round-trips.
+TEST(StandardTypes, EveryTypeLaysOutItsBytesAndKeepsItsLimitsAndConstants) {
+  ASSERT_EQ(StandardTypes().size(), 210u);
+  for (const TypeDef& t : StandardTypes()) {
+    SCOPED_TRACE(t.name);
+    std::vector<uint8_t> used(t.length, 0);
+    uint32_t covered = 0;
+    std::set<std::string> names;
+    ASSERT_LE(t.fields.size(), 256u);  // an NV-field index travels in one byte
+    for (const FieldDef& f : t.fields) {
+      ASSERT_LE(f.pos + f.size, t.length) << f.name;
+      uint8_t mask =
+          f.bits ? static_cast<uint8_t>(((1u << f.bits) - 1) << (8 - f.bitOffset - f.bits)) : 0xFF;
+      for (uint32_t i = f.pos; i < f.pos + f.size; ++i) {
+        EXPECT_EQ(used[i] & mask, 0) << f.name << " overlaps another field";
+        covered += used[i] == 0;
+        used[i] |= mask;
+      }
+      EXPECT_EQ(f.name.empty(), !t.structured);
+      EXPECT_EQ(f.name.find_first_of("./# \t"), std::string::npos) << f.name;
+      EXPECT_TRUE(names.insert(f.name).second) << f.name;
+    }
+    EXPECT_EQ(covered, t.length);
+
+    for (size_t i = 0; i < t.fields.size(); ++i) {
+      const FieldDef& f = t.fields[i];
+      int field = t.structured ? static_cast<int>(i) : -1;
+      std::string error;
+      if (f.base == Base::kText) continue;
+      const std::pair<uint8_t, double> limits[] = {
+          {kHasMin, f.min}, {kHasMax, f.max}, {kHasInvalid, f.invalid}};
+      for (auto [flag, value] : limits) {
+        if (!(f.limits & flag)) continue;
+        Bytes raw(t.length, 0);
+        ASSERT_TRUE(EngineeringToRaw(t, field, value, &raw, &error)) << f.name << " " << error;
+        double back = 0;
+        ASSERT_TRUE(RawToEngineering(t, field, raw, &back));
+        double step = f.base == Base::kFloat32 ? std::fabs(value) * 1e-6 : f.scale / 2;
+        EXPECT_NEAR(back, value, step) << f.name;
+      }
+      bool integral = f.base != Base::kFloat32 && !f.enums && f.bits == 0;
+      if (integral && (f.limits & kHasMin)) {
+        double below = f.min - f.scale;
+        if (!(f.limits & kHasInvalid) || std::fabs(below - f.invalid) > f.scale / 2) {
+          Bytes raw(t.length, 0);
+          EXPECT_FALSE(EngineeringToRaw(t, field, below, &raw, &error)) << f.name << " " << below;
+          EXPECT_NE(error.find(f.name), std::string::npos) << error;
+        }
+      }
+      if (f.enums) {
+        for (const EnumItem& e : *f.enums) {
+          Bytes raw(t.length, 0);
+          ASSERT_TRUE(TextToRaw(t, field, e.name, &raw, &error)) << e.name << " " << error;
+          EXPECT_EQ(RawToText(t, field, raw), e.name);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
