@@ -17,49 +17,53 @@ struct Catalogue {
   std::vector<TypeDef> types;  // sorted by name, as the tables are
 };
 
+// Fills the catalogue in place: fields point into its enumerations.
+void Build(Catalogue* catalogue) {
+  namespace st = standard;
+  Catalogue& c = *catalogue;
+  c.enums.resize(st::kEnumCount);
+  for (size_t e = 0; e < st::kEnumCount; ++e) {
+    const st::EnumRow& row = st::kEnums[e];
+    for (size_t i = row.first; i < row.first + row.count; ++i) {
+      c.enums[e].push_back({st::kEnumConsts[i].value, st::kEnumConsts[i].name});
+    }
+  }
+  c.types.resize(st::kTypeCount);
+  for (size_t t = 0; t < st::kTypeCount; ++t) {
+    const st::TypeRow& row = st::kTypes[t];
+    TypeDef& type = c.types[t];
+    type.name = row.name;
+    type.index = row.index;
+    type.structured = row.structured;
+    type.length = row.length;
+    type.fields.resize(row.fieldCount);
+    for (size_t i = 0; i < row.fieldCount; ++i) {
+      const st::FieldRow& r = st::kFields[row.firstField + i];
+      FieldDef& f = type.fields[i];
+      f.name = r.name;
+      f.base = r.base;
+      f.scale = r.scale;
+      f.offset = r.offset;
+      f.enums = r.enumIndex >= 0 ? &c.enums[static_cast<size_t>(r.enumIndex)] : nullptr;
+      f.pos = r.pos;
+      f.size = r.size;
+      f.bitOffset = r.bitOffset;
+      f.bits = r.bits;
+      f.limits = r.limits;
+      f.min = r.min;
+      f.max = r.max;
+      f.invalid = r.invalid;
+    }
+    // A switch: a level and an on/off state, which a single number sets together.
+    type.switchLike = type.structured && type.fields.size() == 2 &&
+                      type.fields[0].name == "value" && type.fields[1].name == "state";
+  }
+}
+
 const Catalogue& StandardCatalogue() {
-  static const Catalogue catalogue = [] {
-    namespace st = standard;
-    Catalogue c;
-    c.enums.resize(st::kEnumCount);
-    for (size_t e = 0; e < st::kEnumCount; ++e) {
-      const st::EnumRow& row = st::kEnums[e];
-      for (size_t i = row.first; i < row.first + row.count; ++i) {
-        c.enums[e].push_back({st::kEnumConsts[i].value, st::kEnumConsts[i].name});
-      }
-    }
-    c.types.resize(st::kTypeCount);
-    for (size_t t = 0; t < st::kTypeCount; ++t) {
-      const st::TypeRow& row = st::kTypes[t];
-      TypeDef& type = c.types[t];
-      type.name = row.name;
-      type.index = row.index;
-      type.structured = row.structured;
-      type.length = row.length;
-      type.fields.resize(row.fieldCount);
-      for (size_t i = 0; i < row.fieldCount; ++i) {
-        const st::FieldRow& r = st::kFields[row.firstField + i];
-        FieldDef& f = type.fields[i];
-        f.name = r.name;
-        f.base = r.base;
-        f.scale = r.scale;
-        f.offset = r.offset;
-        f.enums = r.enumIndex >= 0 ? &c.enums[static_cast<size_t>(r.enumIndex)] : nullptr;
-        f.pos = r.pos;
-        f.size = r.size;
-        f.bitOffset = r.bitOffset;
-        f.bits = r.bits;
-        f.limits = r.limits;
-        f.min = r.min;
-        f.max = r.max;
-        f.invalid = r.invalid;
-      }
-      // A switch: a level and an on/off state, which a single number sets together.
-      type.switchLike = type.structured && type.fields.size() == 2 &&
-                        type.fields[0].name == "value" && type.fields[1].name == "state";
-    }
-    return c;
-  }();
+  static Catalogue catalogue;
+  static const bool built = (Build(&catalogue), true);
+  (void)built;
   return catalogue;
 }
 

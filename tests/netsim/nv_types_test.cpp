@@ -376,6 +376,7 @@ TEST(StandardTypes, EveryTypeLaysOutItsBytesAndKeepsItsLimitsAndConstants) {
   ASSERT_EQ(StandardTypes().size(), 210u);
   for (const TypeDef& t : StandardTypes()) {
     SCOPED_TRACE(t.name);
+    EXPECT_EQ(FindStandardType(t.name), &t);
     std::vector<uint8_t> used(t.length, 0);
     uint32_t covered = 0;
     std::set<std::string> names;
