@@ -92,18 +92,6 @@ bool CountOk(const ScriptLine& line, size_t lo, size_t hi, std::string* error) {
   return false;
 }
 
-}  // namespace
-
-bool IsConstantName(const std::string& word) {
-  if (word.empty() || word[0] < 'A' || word[0] > 'Z') return false;
-  for (char c : word) {
-    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
-  }
-  return true;
-}
-
-namespace {
-
 bool CheckNet(const std::vector<std::string>& w, std::string* error) {
   if (w.size() < 2) {
     *error = "usage: net value|text|raw|pin|detach|attach ...";
@@ -293,6 +281,14 @@ const CommandInfo* FindCommand(const std::string& name) {
     if (name == c.name) return &c;
   }
   return nullptr;
+}
+
+bool IsConstantName(const std::string& word) {
+  if (word.empty() || word[0] < 'A' || word[0] > 'Z') return false;
+  for (char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
 }
 
 bool ReadInt(const std::string& word, long long lo, long long hi, long long* out) {
