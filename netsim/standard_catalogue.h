@@ -22,8 +22,6 @@ struct EnumRow {
   uint16_t count;
 };
 
-enum LimitFlags : uint8_t { kHasMin = 1, kHasMax = 2, kHasInvalid = 4 };
-
 struct FieldRow {
   const char* name;  // "" for the one field of a scalar type
   Base base;
