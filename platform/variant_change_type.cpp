@@ -36,6 +36,22 @@ bool IsKnownType(VARTYPE vt) {
   }
 }
 
+// A double rounded to the nearest float. Values beyond the largest float by up to half a unit in
+// its last place round down to it, as the automation coercion does (our own text for the largest
+// float, "3.4028235E+38", lies there); anything further out, infinity included, is an overflow.
+bool RealToFloat(double value, float* out) {
+  constexpr double kMax = std::numeric_limits<float>::max();
+  constexpr double kHalfUlp = 0x1p103;  // a unit in the last place of the largest float is 2^104
+  double magnitude = std::fabs(value);
+  if (std::isnan(value) || magnitude < kMax) {
+    *out = static_cast<float>(value);
+    return true;
+  }
+  if (magnitude > kMax + kHalfUlp) return false;  // infinity included
+  *out = value < 0 ? -std::numeric_limits<float>::max() : std::numeric_limits<float>::max();
+  return true;
+}
+
 // A source value reduced to one of three forms.
 struct Number {
   enum Kind { kInteger, kReal } kind = kInteger;
@@ -247,10 +263,7 @@ HRESULT FromNumber(const Number& n, VARTYPE vt, VARIANT* out) {
     case VT_R4: {
       float f;
       if (n.kind == Number::kReal) {
-        if (std::isinf(n.real) || std::fabs(n.real) > std::numeric_limits<float>::max()) {
-          return DISP_E_OVERFLOW;
-        }
-        f = static_cast<float>(n.real);
+        if (!RealToFloat(n.real, &f)) return DISP_E_OVERFLOW;
       } else {
         f = static_cast<float>(n.integer);
       }
@@ -311,11 +324,10 @@ HRESULT FromString(BSTR s, VARTYPE vt, VARIANT* out) {
   number.real = value;
   if (vt == VT_R4) {
     // Straight to float; going through FromNumber would round twice the same way anyway.
-    if (std::isinf(value) || std::fabs(value) > std::numeric_limits<float>::max()) {
-      return DISP_E_OVERFLOW;
-    }
+    float f;
+    if (!RealToFloat(value, &f)) return DISP_E_OVERFLOW;
     out->vt = VT_R4;
-    out->fltVal = static_cast<float>(value);
+    out->fltVal = f;
     return S_OK;
   }
   return FromNumber(number, vt, out);

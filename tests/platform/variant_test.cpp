@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -163,6 +164,10 @@ const std::vector<Row>& Rows() {
       {Str(u"2147483647.5"), VT_I4, DISP_E_OVERFLOW, {}},
       {Str(u"12345678901"), VT_I4, DISP_E_OVERFLOW, {}},
       {Str(u"1E40"), VT_R4, DISP_E_OVERFLOW, {}},
+      // Up to half a unit beyond the largest float rounds to it; our own text for it comes back.
+      {Str(u"3.4028235E+38"), VT_R4, S_OK, R4(FLT_MAX)},
+      {Str(u"-3.40282356779733661E+38"), VT_R4, S_OK, R4(-FLT_MAX)},
+      {Str(u"3.4028236E+38"), VT_R4, DISP_E_OVERFLOW, {}},
       {Str(u"1e400"), VT_R4, DISP_E_OVERFLOW, {}},
       {Str(u"1e-39"), VT_R4, S_OK, R4(1e-39)},
       {Str(u"1e-46"), VT_R4, DISP_E_OVERFLOW, {}},
