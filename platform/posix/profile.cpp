@@ -2,8 +2,12 @@
 // blanks around lines, keys and values are dropped; "[name]" opens a section (the name runs to the
 // last ']' and is trimmed); section and key names compare without regard to case; the first
 // section of a name and the first key of a name in it count; a line starting with ';' is a
-// comment; a key line without '=' has no value and reads as missing.
+// comment; a key line without '=' has no value and reads as missing. A file that begins with a
+// UTF-16 byte-order mark (little or big endian) is read as UTF-16 and its values given in the
+// local code page, as the platform's functions read files saved as "Unicode".
 #include "platform/profile.h"
+
+#include "platform/text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -45,7 +49,23 @@ bool ReadWholeFile(const char* path, std::string* out) {
   while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->append(chunk, n);
   bool ok = !std::ferror(f);
   std::fclose(f);
-  return ok;
+  if (!ok) return false;
+  if (out->size() >= 2) {
+    const auto b0 = static_cast<unsigned char>((*out)[0]);
+    const auto b1 = static_cast<unsigned char>((*out)[1]);
+    const bool little = b0 == 0xFF && b1 == 0xFE;
+    if (little || (b0 == 0xFE && b1 == 0xFF)) {
+      std::u16string wide;
+      wide.reserve(out->size() / 2);
+      for (size_t i = 2; i + 1 < out->size(); i += 2) {  // a stray last byte is dropped
+        const auto lo = static_cast<unsigned char>((*out)[little ? i : i + 1]);
+        const auto hi = static_cast<unsigned char>((*out)[little ? i + 1 : i]);
+        wide.push_back(static_cast<char16_t>(lo | (hi << 8)));
+      }
+      *out = WideToMultiByte(wide);
+    }
+  }
+  return true;
 }
 
 enum class Lookup { kMissing, kNoValue, kValue };

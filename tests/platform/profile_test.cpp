@@ -149,4 +149,23 @@ TEST(ProfileTest, TextValuesAndBufferSizes) {
   EXPECT_EQ(buffer[0], '?');
 }
 
+// Files saved as "Unicode" (UTF-16 with its byte-order mark, either byte order) read like the
+// same file in the local code page.
+TEST(ProfileTest, Utf16FilesWithTheirMarkAreRead) {
+  ScopedTempDir dir;
+  const std::u16string text = u"[Lns]\r\nNetwork=R\u00e4um\u20ac \U0001F600\r\nDebugLevel=5\r\n";
+  for (bool little : {true, false}) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t c : text) {
+      char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+      bytes += little ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    dir.WriteFile("U.int", bytes);
+    char buffer[64];
+    EXPECT_EQ(ProfileGetInt("Lns", "DebugLevel", 3, "./U.int"), 5) << little;
+    ProfileGetString("Lns", "Network", "", buffer, sizeof buffer, "./U.int");
+    EXPECT_EQ(std::string(buffer), "R\xC3\xA4um\xE2\x82\xAC \xF0\x9F\x98\x80") << little;
+  }
+}
+
 }  // namespace
