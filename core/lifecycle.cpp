@@ -9,6 +9,7 @@
 #include "config/share_data.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
+#include "core/test_point.h"
 #include "lon/lns.h"
 #include "lon/lns_connection.h"
 
@@ -33,21 +34,22 @@ constexpr uint32_t kInfoTail = 44;
 
 constexpr char kDefaultName[] = "TelMAR";
 
-// Ends the host registration and the network connection of the instance (the first part of
-// EndVpi), leaving the rest to teardown.
+// Ends the network connection and the host registration of the instance (the first part of
+// EndVpi), leaving the rest to teardown. The connection goes first: once Release has returned no
+// listener callback runs, so no update still in flight finds the host client already gone.
 void ReleaseConnections(DriverInstance* inst) {
+  if (inst->initialised) {
+    if (inst->lns) inst->lns->Release();
+    inst->lns = nullptr;
+    delete inst->listener;
+    inst->listener = nullptr;
+  }
+  TestPoint("EndVpi:between connection and client");
   uint8_t client = inst->clientId.load();
   if (client != 0) {
     KestRqNetMsg(client, 2);
     KestRmClient(client);
     inst->clientId.store(0);
-  }
-  if (inst->initialised) {
-    // No listener callback runs once Release has returned.
-    if (inst->lns) inst->lns->Release();
-    inst->lns = nullptr;
-    delete inst->listener;
-    inst->listener = nullptr;
   }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/host_records.h"
+#include "core/test_point.h"
 #include "core/vpi_main.h"
 #include "host/kest_host.h"
 #include "netsim/lonsim_control.h"
@@ -139,6 +140,43 @@ TEST(LnsConnectionEndVpi, CallbackStormDuringEndVpiEndsCleanly) {
     EXPECT_TRUE(kesthost::LogContains("TelMAR: driver unloaded", 32));
     kesthost::ClearLog();
   }
+  ProcessSharedData()->stationActive = 0;
+  ProcessSharedRemove();
+  lonsim::Reset();
+}
+
+// A change that the library delivers while EndVpi is between ending the connection and ending
+// the host registration finds the driver as it was before EndVpi, not a client id of 0.
+void DeliverAChangeInsideEndVpi(const char* point) {
+  if (std::string(point) != "EndVpi:between connection and client") return;
+  lonsim::SetNVValue(kSpaceTemp, 27.5);
+  lonsim::Drain();
+}
+
+TEST(LnsConnectionEndVpi, AnUpdateInFlightDuringEndVpiNeverCallsTheHostWithoutAClient) {
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", "[Lns]\nNetwork=Demo\n[Macros]\n");
+  kesthost::Reset();
+  lonsim::Reset();
+  lonsim::UseManualClock();
+  ProcessSharedData()->stationActive = 1;
+  VpiInfo info{};
+  ASSERT_EQ(Command(nullptr, kGetVpiInfo, &info), 0u);
+  std::unique_ptr<void, decltype(&std::free)> block(
+      std::aligned_alloc(64, (info.instanceSize + 63) / 64 * 64), &std::free);
+  auto* instance = static_cast<DriverInstance*>(block.get());
+  AddGate(kTempGate, 3, kSpaceTemp, 2);
+  ColdStartParams cold{};
+  cold.connectNetwork = 1;
+  ASSERT_EQ(Command(instance, kColdStart, &cold), 0u);
+  ASSERT_EQ(Parse(instance, kSpaceTemp, kTempGate, 3), 0u);
+  ASSERT_TRUE(kesthost::WaitFor([] { return PutsOf(kTempGate) > 0; }));
+
+  SetTestPointHook(DeliverAChangeInsideEndVpi);
+  EXPECT_EQ(Command(instance, kEndVpi, nullptr), 0u);
+  SetTestPointHook(nullptr);
+  EXPECT_FALSE(kesthost::LogContains("no GlobalInst or bad hook"));
+  EXPECT_FALSE(kesthost::LogContains("KestGatePutValueFromVariant fail"));
   ProcessSharedData()->stationActive = 0;
   ProcessSharedRemove();
   lonsim::Reset();
