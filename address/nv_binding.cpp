@@ -1,5 +1,6 @@
 #include "address/nv_binding.h"
 
+#include <atomic>
 #include <new>
 
 #include "address/address_options.h"
@@ -13,6 +14,14 @@ namespace {
 
 // The NVF polling rate until the worker has read the gate's definition; an NV polls at 0.
 constexpr int kFieldPollingRateUnknown = 3000;
+
+// The generation of the next binding record.
+std::atomic<uint32_t> nextGeneration{1};
+
+uint32_t NewGeneration() {
+  uint32_t generation = nextGeneration.fetch_add(1);
+  return generation != 0 ? generation : nextGeneration.fetch_add(1);  // 0 after a wrap: skip it
+}
 
 // The gate's definition, when the host can give it (a gate may not be defined yet).
 struct DefRead {
@@ -53,12 +62,14 @@ int FinishBinding(DriverInstance* instance, GateAddressParams* params, const cha
   err(kLogTrace, "%s: %s NV = '%s' hNode = %d", instance->name.c_str(), binder, lonPart.c_str(),
       stat.hNode);
 
-  // A gate parsed again keeps its record, so a binding pointer already queued stays valid.
+  // A gate parsed again keeps its record and generation, so a message already queued for it
+  // still acts.
   GateBinding* binding = nullptr;
   if (GateBinding** found = instance->bindingMap.Find(params->gateId)) {
     binding = *found;
   } else {
     binding = new (std::nothrow) GateBinding{};
+    if (binding) binding->generation = NewGeneration();
     if (!binding || !instance->bindingMap.InsertNew(params->gateId, binding)) {
       delete binding;
       err(kLogError, "%s: %s fail, no memory to bind '%s'", instance->name.c_str(), binder,
@@ -75,7 +86,7 @@ int FinishBinding(DriverInstance* instance, GateAddressParams* params, const cha
   binding->reserved[0] = 0;
   binding->reserved[1] = 0;
 
-  auto lParam = reinterpret_cast<intptr_t>(binding);
+  auto lParam = static_cast<intptr_t>(binding->generation);
   if (def.read && def.def.updateMode == 2) {
     PostWorkerMessage(kMsgStartListening, params->gateId, lParam);
   } else if (!def.read && monitorMode == kMonitorPolling) {

@@ -10,9 +10,9 @@
 
 // Thread messages that the address parsers post to the worker.
 enum WorkerMessage : uint32_t {
-  kMsgStartListening = 2024,  // wParam gate id, lParam GateBinding*
+  kMsgStartListening = 2024,  // wParam gate id, lParam the GateBinding's generation
   kMsgPutNodeValue = 2025,    // wParam 16-bit value, lParam gate id
-  kMsgSetPollingRate = 2026,  // wParam gate id, lParam GateBinding*
+  kMsgSetPollingRate = 2026,  // wParam gate id, lParam the GateBinding's generation
 };
 
 extern std::atomic<ThreadId> workerThreadId;

@@ -18,6 +18,20 @@ constexpr char kServicePinAddress[] = "!ServicePin";
 
 std::atomic<LocalTimeSource> servicePinTimeSource{nullptr};
 
+// The gate whose first value the worker is about to put, and whether an update of it was
+// delivered since it was registered. `firstValuePending` lets the listener skip the lock while
+// no gate is starting to listen.
+std::atomic<bool> firstValuePending{false};
+std::mutex firstValueLock;
+uint32_t firstValueGate = 0;       // guarded by firstValueLock
+bool firstValueOvertaken = false;  // guarded by firstValueLock
+
+void NoteDelivered(uint32_t gateId) {
+  if (!firstValuePending.load()) return;
+  std::lock_guard<std::mutex> held(firstValueLock);
+  if (firstValuePending.load() && firstValueGate == gateId) firstValueOvertaken = true;
+}
+
 // The instance when the driver is registered with the host, else null with the operation's
 // message logged. clientId is read once: a host shutdown may clear it meanwhile.
 DriverInstance* ListenerInstance(const char* message, uint8_t* clientId) {
@@ -117,6 +131,22 @@ int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value) {
   return 0;
 }
 
+void FirstValueExpect(uint32_t gateId) {
+  std::lock_guard<std::mutex> held(firstValueLock);
+  firstValueGate = gateId;
+  firstValueOvertaken = false;
+  firstValuePending.store(true);
+}
+
+void FirstValuePut(uint32_t gateId, VARIANT* value) {
+  // The put stays under the lock: an update delivered meanwhile is noted after it and puts its
+  // newer value after it.
+  std::lock_guard<std::mutex> held(firstValueLock);
+  bool overtaken = firstValuePending.load() && firstValueGate == gateId && firstValueOvertaken;
+  firstValuePending.store(false);
+  if (value && !overtaken) KestGatePutValueFromVariant(gateId, value);
+}
+
 char* FormatServicePinText(char* buffer, const char* neuronId, const std::tm& when) {
   // Every date and time field is taken modulo 100, so the text always fits the buffer.
   auto two = [](int field) { return static_cast<unsigned>(field) % 100u; };
@@ -138,6 +168,7 @@ void DriverListener::OnNetworkVariableUpdate(uint32_t gateId, VARIANT* value,
   if (!ListenerInstance("telMAR: OnNetworkVariableUpdate, no GlobalInst or bad hook.", &clientId)) {
     return;
   }
+  NoteDelivered(gateId);
   KestGatePutValueFromVariant(gateId, value);
 }
 

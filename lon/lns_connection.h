@@ -24,6 +24,13 @@ class DriverListener final : public ILnsListener {
 int InitLns(VpiRequest* request);  // 0 or 2
 // Writes value into the host gate gateId. 0, or -1 on failure.
 int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value);
+// A gate that starts listening gets the value read right after its registration; the library
+// may deliver a newer update of it between the registration and that put. FirstValueExpect
+// (before the registration) and FirstValuePut (with the value read, or null) put the read value
+// only when no update of the gate was delivered in between, so the gate ends on the newest
+// value. Worker only, one gate at a time.
+void FirstValueExpect(uint32_t gateId);
+void FirstValuePut(uint32_t gateId, VARIANT* value);
 
 // The "Browse" flags for the instance's three browse options.
 int LnsBrowseFlags(int32_t browseFromLns, int32_t browseSubsysAll, int32_t browseSubsysDiscovered);

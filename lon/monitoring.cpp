@@ -3,6 +3,7 @@
 #include "address/nv_binding.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
+#include "core/test_point.h"
 #include "core/worker.h"
 #include "lon/lns.h"
 #include "lon/lns_connection.h"
@@ -71,13 +72,14 @@ void HandleDefinitionChange(DriverInstance* inst, const HostMessage* message) {
   }
 }
 
-// Messages 2024 and 2026 carry a binding pointer taken at parse time. The host may have removed
-// the gate (and its record) since; act only while the map still holds that very record.
-GateBinding* LiveBinding(uintptr_t gateIdParam, intptr_t bindingParam) {
+// Messages 2024 and 2026 carry the generation of the binding record that the parse made. The host
+// may have removed the gate (and its record) since, and parsed it again into a new record that
+// can sit at the old one's address; act only while the map still holds that very record.
+GateBinding* LiveBinding(uintptr_t gateIdParam, intptr_t generationParam) {
   auto gateId = static_cast<uint32_t>(gateIdParam);
-  auto* posted = reinterpret_cast<GateBinding*>(bindingParam);
   GateBinding* current = FindBinding(gateId);
-  return current && current == posted ? current : nullptr;
+  return current && current->generation == static_cast<uint32_t>(generationParam) ? current
+                                                                                  : nullptr;
 }
 
 }  // namespace
@@ -153,14 +155,20 @@ int StartListening(GateBinding* binding, uint32_t gateId) {
   bool nv = IsNVForm(binding);
   int field = binding->fieldIndex;
 
+  FirstValueExpect(gateId);
   int rc = nv ? lns->AddListener(item, gateId) : lns->AddListener(item, field, gateId);
-  if (rc != 0) return -1;
+  if (rc != 0) {
+    FirstValuePut(gateId, nullptr);
+    return -1;
+  }
 
   VARIANT value;
   VariantInit(&value);
   rc = nv ? lns->ReadNV(item, &value, kIOOptMonitored)
           : lns->ReadNVF(item, field, &value, kIOOptMonitored);
-  if (rc == 0) KestGatePutValueFromVariant(gateId, &value);
+  TestPoint("StartListening:first value read");
+  // An update delivered since the registration is newer than what was read: it stays.
+  FirstValuePut(gateId, rc == 0 ? &value : nullptr);
 
   // Monitoring follows the station: an item that was switched off while the station was passive
   // and had no listener left when it turned active is switched on here.

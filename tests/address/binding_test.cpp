@@ -81,7 +81,7 @@ TEST_F(BindingTest, PollingBindingAndTheWorkersFollowUp) {
     if (c.message) {
       EXPECT_EQ(messages[0].id, c.message);
       EXPECT_EQ(messages[0].wParam, gate);
-      EXPECT_EQ(messages[0].lParam, reinterpret_cast<intptr_t>(Binding(gate)));
+      EXPECT_EQ(messages[0].lParam, static_cast<intptr_t>(Binding(gate)->generation));
     }
   }
 }

@@ -66,7 +66,7 @@ TEST_F(InstanceTest, TeardownLeavesNothingOnTheHeap) {
     *text = longText;
   }
   for (uint32_t gate = 1; gate <= 25; ++gate) {
-    ASSERT_TRUE(inst->bindingMap.Set(gate, new GateBinding{nullptr, 1, 0, {0, 0}}));
+    ASSERT_TRUE(inst->bindingMap.Set(gate, new GateBinding{nullptr, 1, 0, {0, 0}, 0}));
     ASSERT_TRUE(inst->nodeMap.Set(32000 + gate, gate));
   }
   inst->macros.Set("#001", longText);

@@ -181,7 +181,7 @@ TEST_F(DriverTest, SecondColdStartReleasesWhatTheFirstHeld) {
   const uint8_t first = kesthost::CurrentClient();
   ShareData* firstView = inst()->shareView;
   // A binding the second setup must not leak (the leak check of sanitizer builds sees it).
-  ASSERT_TRUE(inst()->bindingMap.Set(7, new GateBinding{nullptr, 1, 0, {0, 0}}));
+  ASSERT_TRUE(inst()->bindingMap.Set(7, new GateBinding{nullptr, 1, 0, {0, 0}, 0}));
   kesthost::ClearCalls();
 
   ASSERT_EQ(ColdStart(), 0u);

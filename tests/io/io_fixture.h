@@ -78,8 +78,9 @@ class IoFixture : public ::testing::Test {
     g.updateMode = updateMode;
     g.pollingRate = pollingRate;
     kesthost::AddGate(g);
-    auto* b =
-        new GateBinding{item, uint8_t(field < 0 ? 1 : 2), uint8_t(field < 0 ? 0 : field), {0, 0}};
+    static uint32_t generation = 0;
+    auto* b = new GateBinding{
+        item, uint8_t(field < 0 ? 1 : 2), uint8_t(field < 0 ? 0 : field), {0, 0}, ++generation};
     inst_->bindingMap.Set(gateId, b);
     return b;
   }

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "core/test_point.h"
 #include "core/worker.h"
+#include "lon/lns_connection.h"
 #include "platform/process_shared.h"
 #include "tests/io/io_fixture.h"
 
@@ -30,9 +32,13 @@ class MonitoringTest : public IoFixture {
     m.msgCode = code, m.gateId = gateId, m.subCode = subCode;
     EXPECT_EQ(ProcessKestMsg(&m), 0);
   }
-  static void Thread(uint32_t id, uintptr_t wParam, const void* lParam) {
-    ThreadMessage m{id, wParam, reinterpret_cast<intptr_t>(lParam)};
+  static void Thread(uint32_t id, uintptr_t wParam, intptr_t lParam) {
+    ThreadMessage m{id, wParam, lParam};
     EXPECT_EQ(ProcessThreadMsg(&m), 0);
+  }
+  // A message about a binding carries the record's generation.
+  static void Thread(uint32_t id, uintptr_t wParam, const GateBinding* binding) {
+    Thread(id, wParam, static_cast<intptr_t>(binding->generation));
   }
   bool Listens(uint32_t gateId, CNVItem* item = nullptr, int field = -1) {
     item = item ? item : temp_;
@@ -104,9 +110,38 @@ TEST_F(MonitoringTest, ActivityAndDefinitionChangesFollowTheUpdateMode) {
   g.id = 200, g.updateMode = 1;
   kesthost::AddGate(g);
   Host(kMsgGateActivity, 200, 1);
-  inst_->bindingMap.Set(201, new GateBinding{temp_, 1, 0, {}});
+  inst_->bindingMap.Set(201, new GateBinding{temp_, 1, 0, {}, 0});
   Host(kMsgGateActivity, 201, 1);
   EXPECT_FALSE(Listens(200) || Listens(201));
+}
+
+// The library delivers a change after the first value was read and before it is put: the gate
+// must end on the delivered, newer value.
+void DeliverAChangeBeforeTheFirstPut(const char* point) {
+  if (std::string(point) != "StartListening:first value read") return;
+  ASSERT_TRUE(lonsim::SetNVValue(kSpaceTemp, 23.5));
+  lonsim::Drain();
+}
+
+TEST_F(MonitoringTest, AChangeDeliveredDuringTheFirstReadIsNotOverwritten) {
+  DriverListener listener;
+  ASSERT_EQ(inst_->lns->AddListener(&listener), 0);
+  ProcessSharedData()->stationActive = 1;
+  ASSERT_TRUE(lonsim::SetNVValue(kSpaceTemp, 19.25));
+  lonsim::Drain();
+  SetTestPointHook(DeliverAChangeBeforeTheFirstPut);
+  Thread(kMsgStartListening, 10, Bind(10, temp_, -1, 2));
+  SetTestPointHook(nullptr);
+  kesthost::Gate g;
+  ASSERT_TRUE(kesthost::GetGate(10, &g));
+  EXPECT_GE(g.puts, 1u);
+  EXPECT_EQ(AsFloat(g.raw), 23.5f);
+  // Without a change in between, the value read is put as before.
+  Thread(kMsgStartListening, 11, Bind(11, temp_, -1, 2));
+  ASSERT_TRUE(kesthost::GetGate(11, &g));
+  EXPECT_EQ(AsFloat(g.raw), 23.5f);
+  inst_->lns->Release();  // no callback reaches the listener once this has returned
+  inst_->lns = nullptr;
 }
 
 // An on-demand field gate is registered in the field form, and must be found in that form.
@@ -122,8 +157,9 @@ TEST_F(MonitoringTest, OnDemandFieldGateStopsOnDefinitionChange) {
 
 // Messages queued at parse time may arrive after the host removed the gate.
 TEST_F(MonitoringTest, RemovedGateDropsItsBindingAndLaterMessages) {
-  GateBinding* stale = Bind(70, temp_, -1, 2);
-  Thread(kMsgStartListening, 70, stale);
+  GateBinding* record = Bind(70, temp_, -1, 2);
+  const intptr_t stale = record->generation;
+  Thread(kMsgStartListening, 70, record);
   Host(kMsgGateDefChange, 70, 3);
   EXPECT_FALSE(Listens(70));
   EXPECT_EQ(FindBinding(70), nullptr);
@@ -139,14 +175,25 @@ TEST_F(MonitoringTest, RemovedGateDropsItsBindingAndLaterMessages) {
   EXPECT_EQ(kesthost::CallCount("KestGetGateDef"), 0u);
 
   GateBinding* fresh = Bind(70, temp_, -1, 2);  // bound again: only its own record counts
-  if (fresh != stale) Thread(kMsgStartListening, 70, stale);
+  Thread(kMsgStartListening, 70, stale);
   EXPECT_FALSE(Listens(70));
   Thread(kMsgStartListening, 70, fresh);
   EXPECT_TRUE(Listens(70));
+
+  // The allocator may well give the removed record's address to the next record: a message of
+  // the removed gate must not take that record for its own.
+  GateBinding* reused = Bind(71, temp_, -1, 0);
+  const intptr_t removed = reused->generation;
+  GateBinding* next = Bind(71, temp_, -1, 0);  // removed, defined again, parsed again ...
+  *reused = *next;                             // ... into a record at the old address
+  delete next;
+  inst_->bindingMap.Set(71, reused);
+  Thread(kMsgStartListening, 71, removed);
+  EXPECT_FALSE(Listens(71));
 }
 
 TEST_F(MonitoringTest, ThreadMessagesPutNodeValuesAndPollingRates) {
-  Thread(kMsgPutNodeValue, 1, reinterpret_cast<void*>(17));
+  Thread(kMsgPutNodeValue, 1, intptr_t{17});
   kesthost::Call call;
   ASSERT_TRUE(kesthost::LastCall("KestPutGateRawValue", &call));
   EXPECT_EQ(call.args, (Args{inst_->clientId.load(), 17, 65536, 0, 2, 0, 0}));
