@@ -31,19 +31,6 @@ bool EqualsIgnoringAsciiCase(const char* a, const char* b) {
   }
 }
 
-// Takes over the macro that a browse command left in the shared block, once.
-void TakePendingMacro(VpiRequest* request) {
-  ShareData* share = request->instance->shareView;
-  if (!share) return;
-  if (share->pendingValue[0] != '\0') {
-    std::string value = ShareText(share->pendingValue);
-    std::string name = ShareText(share->pendingName);
-    AddMacro(name, value, request);  // a name already defined is no failure of the parse
-  }
-  SetShareText(share->pendingValue, "");
-  SetShareText(share->pendingName, "");
-}
-
 }  // namespace
 
 int FindSpecialGate(const char* address) {
@@ -92,7 +79,7 @@ uint32_t SingleAddressParser(VpiRequest* request) {
   if (int row = FindSpecialGate(params->address)) return ParseSpecialGate(request, row);
 
   std::string lonPart = params->address;
-  TakePendingMacro(request);
+  TakePendingMacro(instance);  // a macro a browse command left in the shared block
 
   int monitorMode = kMonitorNone;
   int boundOpt = 0;

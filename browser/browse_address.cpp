@@ -31,6 +31,8 @@ uint32_t BrowseAddress(VpiRequest* request) {
     return result;
   }
 
+  const uint32_t number = static_cast<uint32_t>(request->instanceNumber);
+  const PendingSnapshot seen = SnapshotPending(number, view);
   auto* dialog = new CBrowserDlg(request, view, macros);
   int ended = dialog->DoModal();
   bool handedOver = false;
@@ -41,21 +43,25 @@ uint32_t BrowseAddress(VpiRequest* request) {
       err(kLogError, "telMar: BrowseAddress() address of %zu characters exceeds the buffer: '%s'",
           address.size(), address.c_str());
       buffer[0] = '\0';
+    } else if (address[0] == '#' && !macros->Contains(dialog->m_macroName)) {
+      // The new macro goes to the driver running now (which may have been restarted while the
+      // dialog was open); it takes it over at its next parse. An address whose macro no driver
+      // will learn is no address.
+      handedOver = HandOverMacro(number, dialog->m_macroName, dialog->m_macroValue);
+      if (handedOver) {
+        std::memcpy(buffer, address.c_str(), address.size() + 1);
+        result = 0;
+      } else {
+        buffer[0] = '\0';
+      }
     } else {
       std::memcpy(buffer, address.c_str(), address.size() + 1);
       result = 0;
-      if (address[0] == '#' && !macros->Contains(dialog->m_macroName)) {
-        // The new macro goes to the running driver, which takes it over at its next parse. The
-        // dialog makes no macro whose value would not fit the block.
-        handedOver = SetShareText(view->pendingValue, dialog->m_macroValue) &&
-                     SetShareText(view->pendingName, dialog->m_macroName);
-      }
     }
   }
   if (!handedOver) {
     if (ended != IDOK) buffer[0] = '\0';
-    view->pendingValue[0] = '\0';
-    view->pendingName[0] = '\0';
+    WithdrawPendingMacro(number, seen);
   }
 
   macros->RemoveAll();

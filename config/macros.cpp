@@ -7,6 +7,9 @@
 #include "config/option_file.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
+#include "core/test_point.h"
+#include "platform/file_lock.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -79,6 +82,15 @@ const char* RefusalReason(const std::string& name, const std::string& value) {
   return nullptr;
 }
 
+// Takes the file's lock for the rest of its opening (closing releases it). Without it the work
+// goes on as it did before there was one, after a level-32 line.
+void LockFile(FILE* f, const std::string& file) {
+  if (!FileLock(f)) {
+    err(kLogError, "telMar: lock of initialization file '%s' not taken, LastError %08x",
+        file.c_str(), LastSystemError());
+  }
+}
+
 }  // namespace
 
 int LoadMacros(VpiRequest* request, MacroTable* table) {
@@ -88,6 +100,9 @@ int LoadMacros(VpiRequest* request, MacroTable* table) {
     err(kLogError, "telMar: failed to open initialization file: '%s'", file.c_str());
     return 2;
   }
+  // The driver and browse commands in other processes read and append this file: the search for
+  // the header and its append are one step for all of them.
+  LockFile(f, file);
 
   char line[kLineSize];
   int lineNumber = 0;
@@ -101,6 +116,7 @@ int LoadMacros(VpiRequest* request, MacroTable* table) {
   }
 
   if (!found) {
+    TestPoint("LoadMacros:no header");
     // Switching from reading to writing needs a positioning call.
     std::fseek(f, 0, SEEK_END);
     std::fputs("\n[Macros]\n", f);
@@ -155,6 +171,7 @@ int AddMacro(const std::string& name, const std::string& value, VpiRequest* requ
         file.c_str());
     return 2;
   }
+  LockFile(f, file);  // appends of other processes never interleave with this one
   bool written = std::fprintf(f, "\n%s = %s", name.c_str(), value.c_str()) >= 0;
   written = std::fclose(f) == 0 && written;
   if (!written) {

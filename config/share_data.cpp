@@ -1,15 +1,103 @@
 // The shared macro block on a named shared-memory object of the platform.
 #include "config/share_data.h"
 
+#include <atomic>
 #include <cstring>
 
+#include "config/macros.h"
 #include "config/option_file.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
+#include "core/test_point.h"
+#include "platform/named_lock.h"
 #include "platform/shared_memory.h"
+#include "platform/thread.h"
+
+static_assert(sizeof(PendingSnapshot::bytes) == offsetof(ShareData, delimiter));
+
+namespace {
+
+// Holds the lock beside the block for its scope. When the lock cannot be had the hand-over goes
+// on without it, as it did before there was one, after a level-32 line.
+class HandOverLock {
+ public:
+  explicit HandOverLock(uint32_t instanceNumber) {
+    const std::string name = ShareLockName(instanceNumber);
+    lock_ = NamedLockOpen(name.c_str());
+    if (!lock_ || !NamedLockAcquire(lock_)) {
+      err(kLogError, "telMar: lock '%s' of the shared block not taken, LastError %08x",
+          name.c_str(), LastSystemError());
+    }
+  }
+  ~HandOverLock() { Release(); }
+  HandOverLock(const HandOverLock&) = delete;
+  HandOverLock& operator=(const HandOverLock&) = delete;
+  void Release() {
+    NamedLockClose(lock_);  // releases it
+    lock_ = nullptr;
+  }
+
+ private:
+  NamedLock* lock_ = nullptr;
+};
+
+// The other side writes the block only under the lock; a look at the first bytes without it
+// tells whether anything may be pending at all (nearly every parse finds nothing).
+bool MaybePending(ShareData* share) {
+  return std::atomic_ref<char>(share->pendingValue[0]).load(std::memory_order_acquire) != 0 ||
+         std::atomic_ref<char>(share->pendingName[0]).load(std::memory_order_acquire) != 0;
+}
+
+bool Terminated(const char (&field)[256]) {
+  return std::memchr(field, 0, sizeof field) != nullptr;
+}
+
+// Under the lock: the pending macro (false when none, or refused) and both texts emptied.
+bool TakeLocked(DriverInstance* inst, ShareData* share, std::string* name, std::string* value) {
+  bool taken = false;
+  const char* unterminated = !Terminated(share->pendingValue)  ? "pendingValue"
+                             : !Terminated(share->pendingName) ? "pendingName"
+                                                               : nullptr;
+  if (unterminated) {
+    err(kLogError, "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+        inst->name.c_str(), unterminated);
+  } else if (share->pendingValue[0] != '\0') {
+    *value = ShareText(share->pendingValue);
+    *name = ShareText(share->pendingName);
+    taken = true;
+  }
+  SetShareText(share->pendingValue, "");
+  SetShareText(share->pendingName, "");
+  return taken;
+}
+
+void AddTakenMacro(DriverInstance* inst, const std::string& name, const std::string& value) {
+  VpiRequest request{};
+  request.instance = inst;
+  request.instanceNumber = static_cast<int32_t>(inst->fullInstanceNumber);
+  AddMacro(name, value, &request);  // a name already defined is no failure of the caller
+}
+
+// The running driver's block, opened by name now; null when no driver runs.
+ShareData* OpenRunning(uint32_t instanceNumber, SharedMemory** handle) {
+  *handle = SharedMemoryOpen(ShareDataName(instanceNumber).c_str());
+  ShareData* view =
+      *handle ? static_cast<ShareData*>(SharedMemoryMap(*handle, sizeof(ShareData))) : nullptr;
+  if (!view) {
+    SharedMemoryClose(*handle);
+    *handle = nullptr;
+  }
+  return view;
+}
+
+}  // namespace
 
 std::string ShareDataName(uint32_t instanceNumber) {
   return "/" + OptionFileName(instanceNumber);
+}
+
+std::string ShareLockName(uint32_t instanceNumber) {
+  return ShareDataName(instanceNumber) + ".lock";
 }
 
 std::string ShareText(const char (&field)[256]) {
@@ -32,6 +120,9 @@ int CreateShareData(VpiRequest* request) {
   // Messages give the block's name as the option file's, without the system's leading '/'.
   const std::string shown = OptionFileName(number);
 
+  // A browse may open the new block by name as soon as it exists: create and zero it under the
+  // lock, so that nothing it hands over is zeroed after it.
+  HandOverLock held(number);
   inst->shareHandle = SharedMemoryCreate(ShareDataName(number).c_str(), sizeof(ShareData));
   if (!inst->shareHandle) {
     err(kLogError, "%s: CreateShareData() failed on CreateFileMapping '%s'", inst->name.c_str(),
@@ -73,4 +164,76 @@ int CloseShareData(SharedMemory* handle, ShareData* view) {
 
 void RemoveShareData(uint32_t instanceNumber) {
   SharedMemoryRemove(ShareDataName(instanceNumber).c_str());
+}
+
+void TakePendingMacro(DriverInstance* inst) {
+  ShareData* share = inst->shareView;
+  if (!share || !MaybePending(share)) return;
+  std::string name;
+  std::string value;
+  HandOverLock held(inst->fullInstanceNumber);
+  bool taken = TakeLocked(inst, share, &name, &value);
+  held.Release();
+  if (taken) AddTakenMacro(inst, name, value);
+}
+
+void EndShareData(DriverInstance* inst) {
+  if (!inst->shareHandle && !inst->shareView) return;
+  std::string name;
+  std::string value;
+  bool taken = false;
+  {
+    // Under the lock a browse either handed over before (and the macro is taken here) or finds
+    // no block any more.
+    HandOverLock held(inst->fullInstanceNumber);
+    if (inst->shareView) taken = TakeLocked(inst, inst->shareView, &name, &value);
+    RemoveShareData(inst->fullInstanceNumber);
+  }
+  CloseShareData(inst->shareHandle, inst->shareView);
+  inst->shareHandle = nullptr;
+  inst->shareView = nullptr;
+  if (taken) AddTakenMacro(inst, name, value);
+}
+
+PendingSnapshot SnapshotPending(uint32_t instanceNumber, const ShareData* view) {
+  PendingSnapshot seen{};
+  if (!view) return seen;
+  HandOverLock held(instanceNumber);
+  std::memcpy(seen.bytes, view, sizeof seen.bytes);
+  return seen;
+}
+
+bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value) {
+  if (name.size() >= sizeof(ShareData::pendingName) ||
+      value.size() >= sizeof(ShareData::pendingValue)) {
+    err(kLogError, "telMar: macro '%s' does not fit the shared block, not handed over",
+        name.c_str());
+    return false;
+  }
+  HandOverLock held(instanceNumber);
+  SharedMemory* handle = nullptr;
+  ShareData* view = OpenRunning(instanceNumber, &handle);
+  if (!view) {
+    err(kLogError, "telMar: no running driver took macro '%s' over: '%s' cannot be opened",
+        name.c_str(), OptionFileName(instanceNumber).c_str());
+    return false;
+  }
+  bool written = SetShareText(view->pendingValue, value);
+  TestPoint("HandOverMacro:value written");
+  written = written && SetShareText(view->pendingName, name);
+  if (!written) SetShareText(view->pendingValue, "");
+  CloseShareData(handle, view);
+  return written;
+}
+
+void WithdrawPendingMacro(uint32_t instanceNumber, const PendingSnapshot& seen) {
+  HandOverLock held(instanceNumber);
+  SharedMemory* handle = nullptr;
+  ShareData* view = OpenRunning(instanceNumber, &handle);
+  if (!view) return;
+  if (std::memcmp(view, seen.bytes, sizeof seen.bytes) == 0) {
+    SetShareText(view->pendingValue, "");
+    SetShareText(view->pendingName, "");
+  }
+  CloseShareData(handle, view);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+struct DriverInstance;
 struct SharedMemory;
 struct VpiRequest;
 
@@ -29,8 +30,38 @@ int CreateShareData(VpiRequest* request);
 int OpenShareData(VpiRequest* request, SharedMemory** handle, ShareData** view);
 // Unmaps and closes; either may be null. Always 0.
 int CloseShareData(SharedMemory* handle, ShareData* view);
-// Removes the block's name (the driver process at teardown), so browse commands fail to open it.
+// Removes the block's name, so browse commands fail to open it (tests and tools clean up so).
 void RemoveShareData(uint32_t instanceNumber);
+
+// The hand-over of a new macro, from a browse command in any process to the running driver.
+// Every look at or change of the pending texts, in any process, holds the lock beside the block
+// (ShareLockName), so a reader never sees a value without its name and nothing written by one
+// side is wiped unseen by the other.
+
+// The driver, at each parse of an address that is not a special gate: takes a pending macro over
+// with AddMacro and empties both texts. A text that fills its field without a NUL is refused:
+// the block is emptied, a level-32 line names the field, nothing reaches the table or the file.
+void TakePendingMacro(DriverInstance* instance);
+// The driver at teardown: takes a pending macro over (into the option file: the address that
+// the browse returned must parse at the next start), removes the block's name, closes the view.
+void EndShareData(DriverInstance* instance);
+
+// The pending texts as a browse command saw them when it began.
+struct PendingSnapshot {
+  char bytes[512];
+};
+PendingSnapshot SnapshotPending(uint32_t instanceNumber, const ShareData* view);
+// A browse command closed with OK on a new macro: opens the block by name at this moment (a
+// driver restarted meanwhile has a new one; nothing is created) and writes name and value into
+// it. False, with a level-32 line, when no driver runs or a text does not fit.
+bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value);
+// A browse command that hands nothing over: empties the pending texts of the running driver's
+// block, but only while they still hold what they held when the browse began; a macro that
+// another browse handed over meanwhile stays.
+void WithdrawPendingMacro(uint32_t instanceNumber, const PendingSnapshot& seen);
+
+// "/TELMAR%02u.int.lock": the system name of the lock beside the block.
+std::string ShareLockName(uint32_t instanceNumber);
 
 // "/TELMAR%02u.int": the system name of the block of an instance number.
 std::string ShareDataName(uint32_t instanceNumber);

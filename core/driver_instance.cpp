@@ -37,13 +37,9 @@ int InstanceSetup(VpiRequest* request) {
 }
 
 void InstanceTeardown(DriverInstance* inst) {
-  if (inst->shareHandle || inst->shareView) {
-    CloseShareData(inst->shareHandle, inst->shareView);
-    // The driver's block ends with it: browse commands can no longer open it.
-    RemoveShareData(inst->fullInstanceNumber);
-    inst->shareHandle = nullptr;
-    inst->shareView = nullptr;
-  }
+  // The driver's block ends with it: browse commands can no longer open it. A macro still pending
+  // there goes to the option file first.
+  EndShareData(inst);
   inst->macros.RemoveAll();
   inst->bindingMap.ForEach([](uint32_t, GateBinding*& binding) {
     delete binding;

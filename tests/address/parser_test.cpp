@@ -148,14 +148,23 @@ TEST_F(NetworkTest, PendingMacroIsTakenOnceBeforeTheAddressIsExpanded) {
   EXPECT_EQ(Parse("#P.nvoSpaceTemp", 6, 3), 0u);
   EXPECT_EQ(kesthost::LogCount("AddMacro"), 1u);
 
-  // A failing parse takes it too; fields without a terminator are read within their bounds.
-  std::memset(share_.pendingValue, 'v', sizeof(share_.pendingValue));
-  std::memset(share_.pendingName, '#', sizeof(share_.pendingName));
-  EXPECT_EQ(Parse("No.Such", 6, 3), 1u);
-  std::string value;
-  EXPECT_TRUE(inst_->macros.Lookup(std::string(255, '#'), &value));
-  EXPECT_EQ(value, std::string(255, 'v'));
-  EXPECT_EQ(share_.pendingName[0] | share_.pendingValue[0], 0);
+  // A failing parse takes it too. A field that fills its 256 bytes without a NUL (a writer cut
+  // short, or a foreign one) is refused whole, never cut into a macro of 255 characters.
+  const size_t macros = inst_->macros.Count();
+  for (bool nameFull : {false, true}) {
+    kesthost::ClearLog();
+    std::strcpy(share_.pendingName, "#Q");
+    std::strcpy(share_.pendingValue, kRoom.c_str());
+    char* full = nameFull ? share_.pendingName : share_.pendingValue;
+    std::memset(full, nameFull ? '#' : 'v', sizeof(share_.pendingName));
+    EXPECT_EQ(Parse("No.Such", 6, 3), 1u);
+    EXPECT_EQ(inst_->macros.Count(), macros);
+    EXPECT_EQ(kesthost::LogCount("AddMacro"), 0u);
+    EXPECT_EQ(Errors().at(0), std::string("TelMAR: pending macro refused: ") +
+                                  (nameFull ? "pendingName" : "pendingValue") +
+                                  " fills its 256 bytes without a terminating NUL");
+    EXPECT_EQ(share_.pendingName[0] | share_.pendingValue[0], 0);
+  }
 }
 
 TEST_F(AddressTest, WithoutNetworkOrAddressTheParseFailsCleanly) {

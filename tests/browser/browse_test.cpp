@@ -1,9 +1,14 @@
 // The browse command run headless through a dialog script, against the simulated demo network.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "browser/browser_resources.h"
+#include "core/test_point.h"
 #include "tests/browser/browse_fixture.h"
 
 namespace browsetest {
@@ -115,6 +120,93 @@ TEST_F(BrowseFixture, NewMacroIsPendingUntilALaterCancelledBrowse) {
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDCANCEL); }), 53u);
   EXPECT_EQ(PendingValue(), "");
   EXPECT_EQ(PendingName(), "");
+}
+
+// The hand-over across processes, each case forced at the step where another party can step in.
+
+// The driver parses while a browse is half-way through writing name and value: it waits for the
+// whole macro instead of taking a value with the name of an older one.
+DriverInstance* parsingInstance = nullptr;
+std::thread parseThread;
+std::mutex parseLock;
+std::condition_variable parseDone;
+bool parsed = false;
+
+void ParseWhileTheBrowseWrites(const char* point) {
+  if (std::string(point) != "HandOverMacro:value written") return;
+  parseThread = std::thread([] {
+    TakePendingMacro(parsingInstance);
+    std::lock_guard<std::mutex> held(parseLock);
+    parsed = true;
+    parseDone.notify_all();
+  });
+  // The parse is over at once, unless the hand-over's lock holds it until this has returned.
+  std::unique_lock<std::mutex> held(parseLock);
+  parseDone.wait_for(held, std::chrono::milliseconds(300), [] { return parsed; });
+}
+
+TEST_F(BrowseFixture, HandOverIsAtomicForADriverParsingMeanwhile) {
+  StartDriver();
+  SetPending("#OLD", "Old.Prefix");  // an earlier browse's macro, overwritten by this one
+  parsingInstance = inst_;
+  SetTestPointHook(ParseWhileTheBrowseWrites);
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  SetTestPointHook(nullptr);
+  ASSERT_TRUE(parseThread.joinable());
+  parseThread.join();
+  std::string value;
+  EXPECT_TRUE(inst_->macros.Lookup("#001", &value));
+  EXPECT_EQ(value, kRoom);
+  EXPECT_EQ(inst_->macros.Count(), 1u) << "a value taken with another macro's name";
+  EXPECT_EQ(PendingName() + PendingValue(), "");
+}
+
+// A browse that is cancelled leaves a macro that another browse handed over after it began.
+TEST_F(BrowseFixture, CancelKeepsAMacroHandedOverWhileItsDialogWasOpen) {
+  StartDriver();
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              ASSERT_TRUE(HandOverMacro(1, "#005", "Building.Plant"));  // another process
+              api->click(dlg, IDCANCEL);
+            }),
+            53u);
+  EXPECT_EQ(PendingName(), "#005");
+  EXPECT_EQ(PendingValue(), "Building.Plant");
+}
+
+// The driver restarts while the dialog is open: the macro goes to the new driver's block, and a
+// macro still pending when the driver ends reaches the option file.
+TEST_F(BrowseFixture, AMacroReachesTheDriverThatRunsWhenTheDialogCloses) {
+  StartDriver();
+  EXPECT_EQ(Browse([this](Api api, TelmarDialog* dlg) {
+              CloseShareData(inst_->shareHandle, inst_->shareView);  // EndVpi ...
+              RemoveShareData(1);
+              ASSERT_EQ(CreateShareData(&request_), 0);  // ... and ColdStart
+              share_ = inst_->shareView;
+              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
+              api->click(dlg, IDOK);
+            }),
+            0u);
+  EXPECT_EQ(PendingName(), "#001");
+  EXPECT_EQ(PendingValue(), kRoom);
+  EndShareData(inst_);
+  EXPECT_NE(dir_.ReadFile("TELMAR01.int").find("\n#001 = " + kRoom), std::string::npos);
+
+  // With no driver at all when the dialog closes, the host gets no address.
+  ASSERT_EQ(CreateShareData(&request_), 0);
+  share_ = inst_->shareView;
+  share_->delimiter = '.';
+  EXPECT_EQ(Browse([this](Api api, TelmarDialog* dlg) {
+              RemoveShareData(1);
+              ASSERT_EQ(api->selectTreePath(dlg, "Building.Floor2.Room201.nvoSpaceTemp"), 0);
+              api->click(dlg, IDOK);
+            }),
+            53u);
+  EXPECT_EQ(Buffer(), "");
+  EXPECT_TRUE(kesthost::LogContains("telMar: no running driver took macro '#002' over", 32));
 }
 
 TEST_F(BrowseFixture, NewMacroSkipsANameTheFileUses) {

@@ -2,11 +2,17 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
+#include "core/test_point.h"
 #include "tests/config/config_fixture.h"
 
 namespace {
@@ -30,6 +36,42 @@ class MacrosTest : public ConfigTest {
   std::string File() const { return dir_.ReadFile("TELMAR01.int"); }
   MacroTable table_;
 };
+
+// A browse in another process loads the file while the driver finds the header missing and is
+// about to append it: the other load waits for the append and finds it, instead of appending a
+// second header.
+VpiRequest* racingRequest = nullptr;
+std::thread racingLoad;
+std::mutex raceLock;
+std::condition_variable raceDone;
+bool raceLoaded = false;
+std::atomic<bool> raceStarted{false};
+
+void LoadAgainBeforeTheHeaderIsAppended(const char* point) {
+  // The other load, finding no header either, passes here too: only the first one waits.
+  if (std::string(point) != "LoadMacros:no header" || raceStarted.exchange(true)) return;
+  racingLoad = std::thread([] {
+    MacroTable table;
+    LoadMacros(racingRequest, &table);
+    std::lock_guard<std::mutex> held(raceLock);
+    raceLoaded = true;
+    raceDone.notify_all();
+  });
+  // The other load is over at once, unless the file's lock holds it until this has returned.
+  std::unique_lock<std::mutex> held(raceLock);
+  raceDone.wait_for(held, std::chrono::milliseconds(300), [] { return raceLoaded; });
+}
+
+TEST_F(MacrosTest, TwoLoadsOfAFileWithoutHeaderAppendOneHeader) {
+  dir_.WriteFile("TELMAR01.int", "[Lns]\nRemote=1");
+  racingRequest = &request_;
+  SetTestPointHook(LoadAgainBeforeTheHeaderIsAppended);
+  EXPECT_EQ(Load(), 0);
+  SetTestPointHook(nullptr);
+  ASSERT_TRUE(racingLoad.joinable());
+  racingLoad.join();
+  EXPECT_EQ(File(), "[Lns]\nRemote=1\n[Macros]\n");
+}
 
 TEST_F(MacrosTest, MissingSectionHeaderIsAppendedAndFoundByTheNextLoad) {
   dir_.WriteFile("TELMAR01.int", "[Lns]\nRemote=1");
