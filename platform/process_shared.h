@@ -16,6 +16,11 @@ struct ProcessShared {
   // map the segment while none of the recorded ones lives starts from zero values.
   static constexpr int kMaxProcesses = 64;
   std::atomic<int32_t> attached[kMaxProcesses];
+  // Process id of the process that is recording itself in `attached` (and deciding whether the
+  // values are stale); 0 when none. One process at a time: two processes mapping the segment for
+  // the first time together would otherwise both find nobody alive, and the later one's reset
+  // would wipe a worker claim that the earlier one made meanwhile.
+  std::atomic<int32_t> attaching;
 };
 
 // The segment of this process, mapped at first use; never null (falls back to a process-local
@@ -28,3 +33,6 @@ int32_t CurrentProcessId();
 const char* ProcessSharedName();
 // Removes the segment's name (tests and tools clean up with it); mappings stay valid.
 void ProcessSharedRemove();
+// For tests: called at two steps of this process's first mapping: "attach:waiting" (once) when
+// another process is attaching, "attach:scanned" once it is known whether the values are stale.
+void ProcessSharedSetAttachHook(void (*hook)(const char* step));
