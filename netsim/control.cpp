@@ -220,6 +220,15 @@ std::string LastError() {
   return S().lastError;
 }
 
+void ClearLastError() {
+  Lock lock(S().mu);
+  S().lastError.clear();
+}
+
+bool CheckNetwork(const std::string& name, std::string* error) {
+  return LoadNetwork(name, error) != nullptr;
+}
+
 void SetNetworkRecordFile(const std::string& path) {
   Lock lock(S().mu);
   S().recordFile = path;

@@ -57,6 +57,11 @@ LONSIM_API void Reset();
 // Why the last failing call failed (a network file's parse error as "file:line: what", a
 // refused format, a detached device, ...). Empty when nothing failed yet.
 LONSIM_API std::string LastError();
+// Forgets the last failure's text, so that a caller can tell whether its next call failed here.
+LONSIM_API void ClearLastError();
+// Loads a network ("Demo" or a network file) without opening it: true, or false with *error as
+// the opening would report it ("file:line: what").
+LONSIM_API bool CheckNetwork(const std::string& name, std::string* error);
 // The file in which CLns::Open records the opened network's name for CLnsArchive in processes
 // that open none ("/tmp/lonsim.network"; tests point it into their own directory).
 LONSIM_API void SetNetworkRecordFile(const std::string& path);

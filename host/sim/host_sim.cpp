@@ -104,6 +104,21 @@ void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text
   gate.hasValue = true;
 }
 
+uint64_t DriverErrors(Host& host) {
+  std::lock_guard<std::mutex> guard(host.lock);
+  return host.driverErrors;
+}
+
+// What a failed command left to explain it, with host.lock held: the driver's level-32 line of
+// the command, if it logged one, and the network's reason.
+std::string FailureText(const Host& host, uint64_t errorsBefore) {
+  std::string text = host.driverErrors != errorsBefore ? host.lastDriverError : "";
+  if (!host.networkReason.empty()) {
+    text += (text.empty() ? "" : " (network: ") + host.networkReason + (text.empty() ? "" : ")");
+  }
+  return text.empty() ? host.lastCommand + " -> " + std::to_string(host.lastResult) : text;
+}
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -197,10 +212,15 @@ void UnloadDriver(Host& host) {
 
 void ConnectHostApi(Host& host) {
   Console* console = host.console;
-  kesthost::SetLogSink([console](int level, const std::string& text) {
+  Host* h = &host;
+  kesthost::SetLogSink([console, h](int level, const std::string& text) {
+    if (level >= 32) {
+      std::lock_guard<std::mutex> guard(h->lock);
+      h->lastDriverError = text;
+      ++h->driverErrors;
+    }
     if (console) ShowLogLine(*console, level, text);
   });
-  Host* h = &host;
   kesthost::SetPutSink([h](const kesthost::Gate& gate) { OnPut(h, gate); });
 }
 
@@ -214,7 +234,9 @@ int64_t HostNow(const Host& host) {
 }
 
 uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* name) {
+  lonsim::ClearLastError();
   uint32_t rc = Call(host, command, params);
+  host.networkReason = rc != 0 ? lonsim::LastError() : std::string();
   host.lastResult = rc;
   host.lastCommand = name;
   ++host.commands;
@@ -279,6 +301,7 @@ bool ParseGate(Host& host, uint32_t id, uint32_t* result) {
   params.address = gate.spec.address.c_str();
   params.gateId = id;
   params.gateType = gate.spec.type;
+  uint64_t errorsBefore = DriverErrors(host);
   *result = SendCommand(host, kSingleAddressParser, &params, "SingleAddressParser");
   std::lock_guard<std::mutex> guard(host.lock);
   auto it = host.gates.find(id);
@@ -286,6 +309,7 @@ bool ParseGate(Host& host, uint32_t id, uint32_t* result) {
   HostGate& g = it->second;
   g.parseTried = true;
   g.parseResult = *result;
+  if (*result != 0) g.lastError = FailureText(host, errorsBefore);
   g.nodeValue = params.nodeValue;
   g.bindingWord = params.bindingWord;
   g.nvItem = params.nvItem;
@@ -324,6 +348,7 @@ bool ReadGate(Host& host, uint32_t id, uint32_t* result) {
   params.nvItem = gate.nvItem;
   params.gateType = gate.spec.type;
   params.valueCell = gate.spec.type == kTextGateType ? static_cast<void*>(text) : &cell;
+  uint64_t errorsBefore = DriverErrors(host);
   *result = SendCommand(host, kSingleRead, &params, "SingleRead");
   std::lock_guard<std::mutex> guard(host.lock);
   auto it = host.gates.find(id);
@@ -335,6 +360,7 @@ bool ReadGate(Host& host, uint32_t id, uint32_t* result) {
     SetValue(host, g, cell, gate.spec.type == kTextGateType ? std::string(text) : g.text);
   } else {
     ++g.readErrors;
+    g.lastError = FailureText(host, errorsBefore);
   }
   return true;
 }
@@ -351,6 +377,7 @@ bool WriteGate(Host& host, uint32_t id, uint32_t cell, const std::string& text, 
   params.nvItem = gate.nvItem;
   params.gateType = gate.spec.type;
   params.valueCell = gate.spec.type == kTextGateType ? static_cast<void*>(buffer.data()) : &cell;
+  uint64_t errorsBefore = DriverErrors(host);
   *result = SendCommand(host, kSingleWrite, &params, "SingleWrite");
   std::lock_guard<std::mutex> guard(host.lock);
   auto it = host.gates.find(id);
@@ -361,6 +388,7 @@ bool WriteGate(Host& host, uint32_t id, uint32_t cell, const std::string& text, 
     SetValue(host, g, cell, text);
   } else {
     ++g.writeErrors;
+    g.lastError = FailureText(host, errorsBefore);
   }
   return true;
 }

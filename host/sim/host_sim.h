@@ -39,6 +39,7 @@ struct HostGate {
   int64_t changedAt = -1;  // host clock, ms
   uint64_t reads = 0, readErrors = 0, writes = 0, writeErrors = 0, puts = 0;
   int64_t nextPoll = 0;
+  std::string lastError;  // why the last failed parse, read or write failed
 };
 
 // Where the host's lines go: plain lines, or (the demo on a terminal) a log pane.
@@ -66,6 +67,12 @@ struct Host {
   int threadsBefore = -1;    // threads of the process before the driver started its own
   uint32_t lastResult = 0;
   std::string lastCommand;
+  // Why the last command failed inside the network library ("file:line: what", "... is
+  // detached"); empty when it succeeded or failed in the driver alone.
+  std::string networkReason;
+  // The driver's last level-32 line and how many it has logged (guarded by lock).
+  std::string lastDriverError;
+  uint64_t driverErrors = 0;
   std::string lastBrowse;
   uint64_t commands = 0;
   int64_t clockStart = 0;

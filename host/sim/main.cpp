@@ -44,7 +44,17 @@ const char* const kUsage =
     "  --clock manual|real    the simulation clock (default: manual for scripts, real on a\n"
     "                         terminal and for the demo)\n"
     "  --expect-timeout MS    how long an expectation waits for the driver (default 3000)\n"
+    "  --check-network FILE   only check a network file (or Demo) and say what is wrong in it\n"
+    "  --check-gates FILE     only check a gate list and say what is wrong in it\n"
     "  --help [COMMAND]       this text and every command, or one command's help\n"
+    "\n"
+    "Address options (after the first '/' of a gate's address; one /M: and one /F:):\n"
+    "  /M:p  the network library polls the NV at the gate's polling rate (0: never)\n"
+    "  /M:b /M:c /M:i /M:e /M:a  binding options 1 to 5 (Bounded, -, Implicit, Explicit,\n"
+    "        App. Host)\n"
+    "  /F:i 32-bit integer, /F:r 32-bit float, /F:d boolean, /F:w text, /F:b byte array\n"
+    "  Without /F: the format follows the gate type. Other text in the options is ignored\n"
+    "  (the driver logs a level-32 line naming it).\n"
     "\n"
     "Exit status: 0 success; 1 a failed expectation or command, or the driver could not be\n"
     "loaded; 2 a bad option, gate list or script line; 130 interrupted.\n";
@@ -54,6 +64,7 @@ struct Options {
   bool tempWorkdir = false;
   double duration = 40;
   std::string script, gates, workdir, optionFile, network, driver, clock, helpTopic;
+  std::string checkNetwork, checkGates;
   bool help = false;
   int instance = 1, logLevel = 8, expectTimeout = 3000;
 };
@@ -106,6 +117,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     } else if (a == "--duration") {
       if (!number(1, 3600, &n)) return false;
       o->duration = static_cast<double>(n);
+    } else if (a == "--check-network") {
+      if (!value(&o->checkNetwork)) return false;
+    } else if (a == "--check-gates") {
+      if (!value(&o->checkGates)) return false;
     } else if (a == "--script") {
       if (!value(&o->script)) return false;
     } else if (a == "--gates") {
@@ -158,6 +173,35 @@ bool ReadFile(const std::string& path, std::string* text) {
   s << in.rdbuf();
   *text = s.str();
   return true;
+}
+
+// --check-network and --check-gates: the file alone, without the driver. 0 good, 2 bad.
+int CheckFiles(const Options& o) {
+  int status = 0;
+  if (!o.checkNetwork.empty()) {
+    std::string error;
+    std::string name = o.checkNetwork == "Demo" ? o.checkNetwork : Absolute(o.checkNetwork);
+    if (lonsim::CheckNetwork(name, &error)) {
+      std::printf("%s: the network file is good\n", o.checkNetwork.c_str());
+    } else {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      status = 2;
+    }
+  }
+  if (!o.checkGates.empty()) {
+    std::string text, error;
+    std::vector<hostsim::GateSpec> specs;
+    if (!ReadFile(o.checkGates, &text)) {
+      std::fprintf(stderr, "telmar-host: cannot read the gate list '%s'\n", o.checkGates.c_str());
+      status = 2;
+    } else if (!hostsim::ParseGateList(text, o.checkGates, &specs, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      status = 2;
+    } else {
+      std::printf("%s: %zu gates, the gate list is good\n", o.checkGates.c_str(), specs.size());
+    }
+  }
+  return status;
 }
 
 // Runs checked lines one after the other; stops at the first failure.
@@ -234,6 +278,7 @@ int Main(int argc, char** argv) {
                 hostsim::CommandHelp().c_str());
     return 0;
   }
+  if (!o.checkNetwork.empty() || !o.checkGates.empty()) return CheckFiles(o);
   std::string driver = Absolute(o.driver.empty() ? TELMAR_DRIVER_PATH : o.driver);
   std::string hook = TELMAR_DIALOG_HOOK_PATH;
   if (o.demo) {
@@ -328,6 +373,9 @@ int Main(int argc, char** argv) {
   if (o.start && !o.browseOnly) {
     uint32_t rc = hostsim::ColdStartDriver(host, true);
     hostsim::Say(console, "ColdStart -> " + std::to_string(rc));
+    if (rc != 0 && !host.networkReason.empty()) {
+      hostsim::Say(console, "  network: " + host.networkReason);
+    }
     for (const hostsim::GateSpec& g : gateSpecs) {
       uint32_t parsed;
       hostsim::ParseGate(host, g.id, &parsed);

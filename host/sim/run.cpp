@@ -38,6 +38,14 @@ std::string Hex(uint32_t v, int digits) {
   return buffer;
 }
 
+// After a driver command that failed inside the network library: the network's reason, which
+// the driver's own line does not carry.
+void Explain(Host& host) {
+  if (host.lastResult != 0 && !host.networkReason.empty()) {
+    Out(host, "  network: " + host.networkReason);
+  }
+}
+
 bool Fail(Context& c, const std::string& what) {
   *c.error = what;
   return false;
@@ -84,6 +92,7 @@ bool ParseOne(Context& c, uint32_t id) {
   HostGateCopy(c.host, id, &g);
   Out(c.host, "parse " + std::to_string(id) + " '" + g.spec.address + "' -> " + std::to_string(rc) +
                   ", binding " + Hex(g.bindingWord, 4) + ", node " + std::to_string(g.nodeValue));
+  Explain(c.host);
   return true;
 }
 
@@ -94,6 +103,7 @@ bool ReadOne(Context& c, uint32_t id) {
   HostGateCopy(c.host, id, &g);
   std::string value = g.hasValue ? FormatGateValue(g.spec.type, g.cell, g.text) : "-";
   Out(c.host, "read " + std::to_string(id) + " -> " + std::to_string(rc) + ", value " + value);
+  Explain(c.host);
   return true;
 }
 
@@ -288,6 +298,7 @@ bool Run(Context& c) {
   if (verb == "coldstart") {
     uint32_t rc = ColdStartDriver(host, w.size() < 2 || w[1] == "1");
     Out(host, "ColdStart -> " + std::to_string(rc));
+    Explain(host);
     return true;
   }
   if (verb == "endvpi") {
@@ -317,6 +328,7 @@ bool Run(Context& c) {
     uint32_t rc;
     WriteGate(host, Id(w[1]), cell, text, &rc);
     Out(host, "write " + w[1] + " " + w[2] + " -> " + std::to_string(rc));
+    Explain(host);
     return true;
   }
   if (verb == "activity") {
