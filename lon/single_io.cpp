@@ -222,9 +222,17 @@ uint32_t SingleWrite(VpiRequest* request) {
       return NVFSingleWrite(request);
     case kBindSpecial:
       if (BindingIndexOf(io) == kSpecialBrowse) return ReBrowse(inst);
+      err(kLogError, "%s: SingleWrite refused, this special gate is only read (addr = '%s')",
+          NameOf(inst), AddressOf(io));
+      return 1;
+    case kBindNode:
+      err(kLogError, "%s: SingleWrite refused, a node gate is only read (addr = '%s')",
+          NameOf(inst), AddressOf(io));
       return 1;
     default:
-      return 1;  // node gates and "!ServicePin" are read-only
+      err(kLogError, "%s: SingleWrite refused, invalid memType (%d) (addr = '%s')", NameOf(inst),
+          BindingKindOf(io), AddressOf(io));
+      return 1;
   }
 }
 
