@@ -93,6 +93,37 @@ int GetOptions(const std::string& optionsPart, int& monitorMode, int& boundOpt,
   return 1;
 }
 
+std::string IgnoredOptions(const std::string& optionsPart) {
+  std::string ignored;
+  auto add = [&ignored](const std::string& what) {
+    ignored += (ignored.empty() ? "" : ", ") + what;
+  };
+  bool monitorSeen = false, formatSeen = false;
+  size_t at = optionsPart.find('/');
+  while (at != std::string::npos) {
+    size_t next = optionsPart.find('/', at + 1);
+    std::string piece = optionsPart.substr(at, next == std::string::npos ? next : next - at);
+    TrimRight(piece);
+    at = next;
+    bool monitor = piece.compare(0, 3, "/M:") == 0;
+    bool format = piece.compare(0, 3, "/F:") == 0;
+    if (!monitor && !format) {
+      bool lower = piece.compare(0, 3, "/m:") == 0 || piece.compare(0, 3, "/f:") == 0;
+      add("'" + piece + "'" + (lower ? " (options are written /M: and /F:)" : ""));
+      continue;
+    }
+    bool& seen = monitor ? monitorSeen : formatSeen;
+    if (seen) {
+      add("'" + piece + "' (only the first " + piece.substr(0, 3) + " counts)");
+      continue;
+    }
+    seen = true;
+    // The first option of its kind: its one letter counts, what follows it does not.
+    if (piece.size() > 4) add("'" + piece.substr(4) + "' after '" + piece.substr(0, 4) + "'");
+  }
+  return ignored;
+}
+
 int ParseMacro(VpiRequest* request, std::string& lonPart, std::string& macroName,
                std::string& macroValue) {
   DriverInstance* instance = request->instance;

@@ -14,6 +14,9 @@ int SplitOptions(VpiRequest* request, std::string& lonPart, std::string& options
 // Reads the first "/M:" and the first "/F:" option. 0, or 1 on a bad option.
 int GetOptions(const std::string& optionsPart, int& monitorMode, int& boundOpt,
                VARTYPE& formatType);
+// What GetOptions passes over in optionsPart, described for a log line ("'/X:q', 'i' after
+// '/M:p'"); empty when every part of it counts.
+std::string IgnoredOptions(const std::string& optionsPart);
 // Replaces the leading macro name of lonPart by its value. 0 or 1.
 int ParseMacro(VpiRequest* request, std::string& lonPart, std::string& macroName,
                std::string& macroValue);

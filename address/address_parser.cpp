@@ -91,6 +91,15 @@ uint32_t SingleAddressParser(VpiRequest* request) {
         lonPart.c_str());
     return 1;
   }
+  if (!optionsPart.empty()) {
+    std::string ignored = IgnoredOptions(optionsPart);
+    if (!ignored.empty()) {
+      err(kLogError,
+          "%s: SingleAddressParser ignores %s in the options '%s' (addr = '%s'); the options "
+          "are /M: with p, b, c, i, e or a and /F: with i, r, d, w or b",
+          instance->name.c_str(), ignored.c_str(), optionsPart.c_str(), params->address);
+    }
+  }
 
   if (!lonPart.empty() && lonPart[0] == '#') {
     std::string macroName;
