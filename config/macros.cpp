@@ -93,7 +93,7 @@ void LockFile(FILE* f, const std::string& file) {
 
 }  // namespace
 
-int LoadMacros(VpiRequest* request, MacroTable* table) {
+int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
   FILE* f = std::fopen(file.c_str(), "r+");
   if (!f) {
@@ -115,12 +115,13 @@ int LoadMacros(VpiRequest* request, MacroTable* table) {
     }
   }
 
-  if (!found) {
+  if (headerMissing) *headerMissing = !found;
+  if (!found && !headerMissing) {
     TestPoint("LoadMacros:no header");
     // Switching from reading to writing needs a positioning call.
     std::fseek(f, 0, SEEK_END);
     std::fputs("\n[Macros]\n", f);
-  } else {
+  } else if (found) {
     table->RemoveAll();
     // The section runs to the end of the file: later section headers do not end it.
     while (std::fgets(line, sizeof line, f)) {
@@ -148,6 +149,24 @@ int LoadMacros(VpiRequest* request, MacroTable* table) {
   return 0;
 }
 
+void AppendMacrosHeader(VpiRequest* request) {
+  const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
+  FILE* f = std::fopen(file.c_str(), "r+");
+  if (!f) return;
+  // A browse in another process may have added the header since the load: look again.
+  LockFile(f, file);
+  char line[kLineSize];
+  bool found = false;
+  while (!found && std::fgets(line, sizeof line, f)) {
+    found = IsMacrosHeader(TrimRight(TrimLeft(line)));
+  }
+  if (!found) {
+    std::fseek(f, 0, SEEK_END);
+    std::fputs("\n[Macros]\n", f);
+  }
+  std::fclose(f);
+}
+
 int AddMacro(const std::string& name, const std::string& value, VpiRequest* request) {
   DriverInstance* inst = request->instance;
   const char* n = inst->name.c_str();
@@ -165,14 +184,19 @@ int AddMacro(const std::string& name, const std::string& value, VpiRequest* requ
   inst->macros.Set(name, value);
 
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
-  FILE* f = std::fopen(file.c_str(), "a");
+  FILE* f = std::fopen(file.c_str(), "a+");
   if (!f) {
     err(kLogError, "%s: failed on AddMacro() while open initialization file: '%s' ", n,
         file.c_str());
     return 2;
   }
   LockFile(f, file);  // appends of other processes never interleave with this one
-  bool written = std::fprintf(f, "\n%s = %s", name.c_str(), value.c_str()) >= 0;
+  // The macro gets a line of its own and ends it, so that the file always ends with a line
+  // break and a line added after it by hand stays a line of its own.
+  bool endsLine = std::fseek(f, -1, SEEK_END) != 0 || std::fgetc(f) == '\n';
+  std::fseek(f, 0, SEEK_END);
+  bool written =
+      std::fprintf(f, "%s%s = %s\n", endsLine ? "" : "\n", name.c_str(), value.c_str()) >= 0;
   written = std::fclose(f) == 0 && written;
   if (!written) {
     // The macro stays in the table for the life of the instance, as when the file cannot open.

@@ -9,7 +9,11 @@ struct VpiRequest;
 
 // Fills table from the file of the request's instance number. 0, or 2 when the file cannot be
 // opened (table untouched).
-int LoadMacros(VpiRequest* request, MacroTable* table);
+// With headerMissing, a file without the section is left as it is and *headerMissing says so;
+// without it the section header is appended at once.
+int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing = nullptr);
+// Appends the "[Macros]" section header to the file (LoadMacros found none).
+void AppendMacrosHeader(VpiRequest* request);
 // Adds a macro to the instance's table and appends it to the file. 0 added, 1 already defined,
 // 2 refused or the file could not be written.
 int AddMacro(const std::string& name, const std::string& value, VpiRequest* request);

@@ -2,7 +2,11 @@
 // reading and listing interleaved so that the listing shows every value as read.
 #include "config/option_file.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "core/driver_instance.h"
 #include "core/host_api.h"
@@ -24,6 +28,97 @@ std::string ReadText(const std::string& path, const char* key, const char* fallb
   return std::string(buffer);
 }
 
+// Every key of the section, in the order of reading; the integer ones are checked as numbers.
+constexpr const char* kIntKeys[] = {"Remote",
+                                    "Single",
+                                    "PinEvent",
+                                    "CheckBindings",
+                                    "BrowseFromLns",
+                                    "BrowseSubsysALL",
+                                    "BrowseSubsysDiscoverd",
+                                    "DebugLevel"};
+constexpr const char* kTextKeys[] = {"Delimiter",     "Network",        "NetworkInterface",
+                                     "HostInterface", "TypesDirectory", "StandardTypeFile",
+                                     "UnvtTypeFile"};
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return s;
+}
+
+// The key names of the first "[Lns]" section, as written.
+std::vector<std::string> SectionKeys(const std::string& path) {
+  std::vector<std::string> keys;
+  FILE* f = std::fopen(path.c_str(), "r");
+  if (!f) return keys;
+  char line[512];
+  bool inside = false, seen = false;
+  while (std::fgets(line, sizeof line, f)) {
+    std::string_view text = Trim(line);
+    if (text.empty() || text.front() == ';') continue;
+    if (text.front() == '[' && text.find(']') != std::string_view::npos) {
+      if (seen) break;  // only the first section of the name counts
+      inside = EqualNoCase(Trim(text.substr(1, text.rfind(']') - 1)), kSection);
+      seen = inside;
+      continue;
+    }
+    size_t eq = text.find('=');
+    if (inside && eq != std::string_view::npos) keys.emplace_back(Trim(text.substr(0, eq)));
+  }
+  std::fclose(f);
+  return keys;
+}
+
+// A number as the integer reading takes it whole: a sign, a 0x, 0o or 0b prefix, digits.
+bool IsNumber(std::string_view v) {
+  if (!v.empty() && (v.front() == '+' || v.front() == '-')) v.remove_prefix(1);
+  int base = 10;
+  if (v.size() > 1 && v[0] == '0' && (v[1] == 'x' || v[1] == 'o' || v[1] == 'b')) {
+    base = v[1] == 'x' ? 16 : v[1] == 'o' ? 8 : 2;
+    v.remove_prefix(2);
+  }
+  if (v.empty()) return false;
+  for (char c : v) {
+    int digit = std::isdigit(static_cast<unsigned char>(c))   ? c - '0'
+                : std::isalpha(static_cast<unsigned char>(c)) ? std::tolower(c) - 'a' + 10
+                                                              : 99;
+    if (digit >= base) return false;
+  }
+  return true;
+}
+
+// Says what in the section the driver does not use as written: unknown keys (a typing error
+// leaves the option at its default) and integer options that are no number.
+void CheckSection(const std::string& path, const char* n) {
+  for (const std::string& key : SectionKeys(path)) {
+    bool known = false;
+    for (const char* k : kIntKeys) known = known || EqualNoCase(key, k);
+    for (const char* k : kTextKeys) known = known || EqualNoCase(key, k);
+    if (!known) {
+      err(kLogError, "%s: option file: unknown option '%s' in [%s] is not used", n, key.c_str(),
+          kSection);
+    }
+  }
+  for (const char* key : kIntKeys) {
+    std::string text = ReadText(path, key, "");
+    if (text.empty() || IsNumber(text)) continue;
+    err(kLogError, "%s: option file: %s = '%s' is not a number, read as %d", n, key, text.c_str(),
+        ReadInt(path, key, 0));
+  }
+}
+
 }  // namespace
 
 std::string OptionFileName(unsigned instanceNumber) {
@@ -40,14 +135,22 @@ int ReadIntFile(VpiRequest* request) {
   inst->remote = ReadInt(path, "Remote", 0);
   inst->single = ReadInt(path, "Single", 0);
   inst->pinEvent = ReadInt(path, "PinEvent", 1);
-  // Only the first character counts; an empty value gives the character 0.
-  inst->delimiter = ReadText(path, "Delimiter", ".").c_str()[0];
+  // Only the first character counts. An empty value and "/", which begins the options of an
+  // address, would make every macro address fail: they fall back to ".".
+  const std::string delimiter = ReadText(path, "Delimiter", ".");
+  inst->delimiter = delimiter.empty() || delimiter[0] == '/' ? '.' : delimiter[0];
 
   err(kLogError, "%s: ----------   LON Options   ----------", n);
   err(kLogError, "%s: Remote = %d", n, inst->remote);
   err(kLogError, "%s: Single = %d", n, inst->single);
   err(kLogError, "%s: PinEvent = %d", n, inst->pinEvent);
   err(kLogError, "%s: Delimiter = '%c'", n, inst->delimiter);
+  if (delimiter.empty() || delimiter[0] == '/') {
+    err(kLogError,
+        "%s: option file: Delimiter = '%s' cannot separate the parts of a path, '.' is "
+        "used",
+        n, delimiter.c_str());
+  }
 
   inst->checkBindings = ReadInt(path, "CheckBindings", 0);
   inst->browseFromLns = ReadInt(path, "BrowseFromLns", 0);
@@ -78,5 +181,6 @@ int ReadIntFile(VpiRequest* request) {
   err(kLogError, "%s: UnvtTypeFile = '%s'", n, inst->unvtTypeFile.c_str());
 
   err(kLogError, "%s: ----------   End LON Options   ----------", n);
+  CheckSection(path, n);
   return 0;
 }

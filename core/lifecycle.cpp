@@ -80,7 +80,10 @@ uint32_t ColdStart(VpiRequest* request) {
     err(kLogError, "%s: ReadIntFile() fail on CreateShareData", name);
     return 2;
   }
-  if (LoadMacros(request, &inst->macros) != 0) {
+  // The section header that a file lacks is added only once the start has succeeded: a failed
+  // ColdStart leaves the option file as it found it.
+  bool headerMissing = false;
+  if (LoadMacros(request, &inst->macros, &headerMissing) != 0) {
     err(kLogError, "%s: ReadIntFile() fail on LoadMacros", name);
     return 2;
   }
@@ -109,6 +112,7 @@ uint32_t ColdStart(VpiRequest* request) {
     return 2;
   }
   KestRqNetMsg(client, 1);
+  if (headerMissing) AppendMacrosHeader(request);
   err(kLogError, "%s: driver loaded", name);
   return 0;
 }

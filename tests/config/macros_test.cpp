@@ -167,21 +167,25 @@ TEST_F(MacrosTest, AddMacroAppendsOneMacroPerLineThatLoadsBack) {
   EXPECT_EQ(AddMacro("#C", "", &request_), 0);
   EXPECT_EQ(AddMacro("#A", "other", &request_), 1);
   EXPECT_EQ(AddMacro("#a", "x = y", &request_), 0);  // names are exact
+  // Each on a line of its own, ended by a line break (the file's last line had none), so that
+  // a line added by hand afterwards stays a line of its own.
   EXPECT_EQ(dir_.ReadFile("TELMAR123.int"),
-            "[Macros]\n#A = 1\n#B = Building.Floor1\n#C = \n#a = x = y");
+            "[Macros]\n#A = 1\n#B = Building.Floor1\n#C = \n#a = x = y\n");
+  dir_.WriteFile("TELMAR123.int", dir_.ReadFile("TELMAR123.int") + "#H = by hand\n");
   EXPECT_EQ(kesthost::Log().size(), 4u);
   EXPECT_TRUE(kesthost::LogContains("TelMAR: AddMacro '#B' -> 'Building.Floor1'", 8));
   EXPECT_TRUE(kesthost::LogContains("TelMAR: Macro '#A' already found while AddMacro()", 32));
 
   MacroTable reloaded;
   EXPECT_EQ(LoadMacros(&request_, &reloaded), 0);
+  inst_->macros.Set("#H", "by hand");
   EXPECT_EQ(Contents(reloaded), Contents(inst_->macros));
-  EXPECT_EQ(Contents(reloaded).size(), 4u);
+  EXPECT_EQ(Contents(reloaded).size(), 5u);
 }
 
 TEST_F(MacrosTest, AddMacroCreatesAMissingFileAndKeepsTheMacroWhenItCannotWrite) {
   EXPECT_EQ(AddMacro("#A", "1", &request_), 0);
-  EXPECT_EQ(File(), "\n#A = 1");
+  EXPECT_EQ(File(), "#A = 1\n");
   std::filesystem::remove("TELMAR01.int");
   std::filesystem::create_directory("TELMAR01.int");
   EXPECT_EQ(AddMacro("#B", "2", &request_), 2);
@@ -223,7 +227,7 @@ TEST_F(MacrosTest, AddMacroRefusesWhatCannotTravelOrLoadBack) {
   // The largest texts that fit the shared block pass.
   const std::string name = "#" + std::string(254, 'n'), value(255, 'v');
   EXPECT_EQ(AddMacro(name, value, &request_), 0);
-  EXPECT_EQ(File(), before + "\n" + name + " = " + value);
+  EXPECT_EQ(File(), before + name + " = " + value + "\n");
 }
 
 }  // namespace

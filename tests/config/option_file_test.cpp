@@ -89,7 +89,7 @@ TEST_F(OptionFileTest, EveryKeyIsReadFromTheLnsSection) {
 
 TEST_F(OptionFileTest, DelimiterIsTheFirstCharacterOfItsValue) {
   const std::pair<const char*, char> cases[] = {
-      {"Delimiter=/", '/'},   {"Delimiter=abc", 'a'}, {"Delimiter=", '\0'},
+      {"Delimiter=/", '.'},   {"Delimiter=abc", 'a'}, {"Delimiter=", '.'},
       {"Delimiter= - ", '-'}, {"Remote=1", '.'},
   };
   for (const auto& [line, expected] : cases) {
@@ -98,7 +98,8 @@ TEST_F(OptionFileTest, DelimiterIsTheFirstCharacterOfItsValue) {
     ReadIntFile(&request_);
     EXPECT_EQ(inst_->delimiter, expected) << line;
   }
-  EXPECT_TRUE(kesthost::LogContains("TelMAR: Delimiter = '/'", 32));
+  // An empty or "/" delimiter would break every macro address: '.' with a line saying why.
+  EXPECT_EQ(kesthost::LogCount("cannot separate the parts of a path, '.' is used", 32), 2u);
 }
 
 TEST_F(OptionFileTest, EachInstanceNumberReadsItsOwnFile) {

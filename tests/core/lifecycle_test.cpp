@@ -116,10 +116,10 @@ TEST_F(DriverTest, ColdStartLoadsWithoutNetworkAndEndVpiUnloads) {
 }
 
 TEST_F(DriverTest, MacrosOfTheOptionFileAreCounted) {
-  dir_.WriteFile("TELMAR01.int", "[Lns]\nDelimiter=/\n[Macros]\n#001 = a/b/c\n#002 = d/e\n");
+  dir_.WriteFile("TELMAR01.int", "[Lns]\nDelimiter=-\n[Macros]\n#001 = a-b-c\n#002 = d-e\n");
   ASSERT_EQ(ColdStart(), 0u);
   EXPECT_GE(LogIndex("TelMAR: number of macros: 2"), 0);
-  EXPECT_EQ(inst()->shareView->delimiter, '/');
+  EXPECT_EQ(inst()->shareView->delimiter, '-');
 }
 
 TEST_F(DriverTest, ColdStartFailuresAreLoggedAndEndVpiReleasesWhatWasTaken) {
