@@ -112,7 +112,12 @@ uint64_t DriverErrors(Host& host) {
 // What a failed command left to explain it, with host.lock held: the driver's level-32 line of
 // the command, if it logged one, and the network's reason.
 std::string FailureText(const Host& host, uint64_t errorsBefore) {
-  std::string text = host.driverErrors != errorsBefore ? host.lastDriverError : "";
+  std::string text;
+  uint64_t lines =
+      std::min<uint64_t>(host.driverErrors - errorsBefore, host.lastDriverErrors.size());
+  for (size_t i = host.lastDriverErrors.size() - lines; i < host.lastDriverErrors.size(); ++i) {
+    text += (text.empty() ? "" : " / ") + host.lastDriverErrors[i];
+  }
   if (!host.networkReason.empty()) {
     text += (text.empty() ? "" : " (network: ") + host.networkReason + (text.empty() ? "" : ")");
   }
@@ -216,7 +221,8 @@ void ConnectHostApi(Host& host) {
   kesthost::SetLogSink([console, h](int level, const std::string& text) {
     if (level >= 32) {
       std::lock_guard<std::mutex> guard(h->lock);
-      h->lastDriverError = text;
+      h->lastDriverErrors.push_back(text);
+      if (h->lastDriverErrors.size() > 4) h->lastDriverErrors.pop_front();
       ++h->driverErrors;
     }
     if (console) ShowLogLine(*console, level, text);

@@ -70,8 +70,8 @@ struct Host {
   // Why the last command failed inside the network library ("file:line: what", "... is
   // detached"); empty when it succeeded or failed in the driver alone.
   std::string networkReason;
-  // The driver's last level-32 line and how many it has logged (guarded by lock).
-  std::string lastDriverError;
+  // The driver's last few level-32 lines and how many it has logged (guarded by lock).
+  std::deque<std::string> lastDriverErrors;
   uint64_t driverErrors = 0;
   std::string lastBrowse;
   uint64_t commands = 0;

@@ -30,7 +30,9 @@ const char* const kUsage =
     "  --keep                 keep a temporary working directory at the end\n"
     "  --script FILE          run the commands of FILE; exit 1 at the first failed line\n"
     "  --gates FILE           define the gates of a gate list before the commands run\n"
-    "  --start                send ColdStart and parse every gate before the commands run\n"
+    "  --start                send ColdStart and parse every gate before the commands run; when\n"
+    "                         a gate is not bound, list it and exit 1 at the end\n"
+    "  --allow-unbound        with --start: gates that are not bound do not fail the run\n"
     "  --workdir DIR          the driver's working directory (created when missing);\n"
     "                         default: the current directory\n"
     "  --temp-workdir         a fresh temporary working directory, removed at the end\n"
@@ -61,6 +63,7 @@ const char* const kUsage =
 
 struct Options {
   bool demo = false, fast = false, keep = false, start = false, browseOnly = false;
+  bool allowUnbound = false;
   bool tempWorkdir = false;
   double duration = 40;
   std::string script, gates, workdir, optionFile, network, driver, clock, helpTopic;
@@ -107,6 +110,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->keep = true;
     } else if (a == "--start") {
       o->start = true;
+    } else if (a == "--allow-unbound") {
+      o->allowUnbound = true;
     } else if (a == "--browse-only") {
       o->browseOnly = true;
     } else if (a == "--temp-workdir") {
@@ -370,17 +375,28 @@ int Main(int argc, char** argv) {
     hostsim::Say(console, "telmar-host: driver loaded from " + driver + ", working directory " +
                               hostsim::CurrentDir() + ". Type help for the commands.");
   }
+  size_t unbound = 0;
   if (o.start && !o.browseOnly) {
     uint32_t rc = hostsim::ColdStartDriver(host, true);
     hostsim::Say(console, "ColdStart -> " + std::to_string(rc));
     if (rc != 0 && !host.networkReason.empty()) {
       hostsim::Say(console, "  network: " + host.networkReason);
     }
+    std::vector<std::string> failures;
     for (const hostsim::GateSpec& g : gateSpecs) {
       uint32_t parsed;
       hostsim::ParseGate(host, g.id, &parsed);
+      hostsim::HostGate gate;
+      if (parsed != 0 && hostsim::HostGateCopy(host, g.id, &gate)) {
+        failures.push_back("  gate " + std::to_string(g.id) + " '" + g.address + "' (" + g.origin +
+                           "): " + gate.lastError);
+      }
     }
     hostsim::Settle(host);
+    hostsim::Say(console, std::to_string(gateSpecs.size() - failures.size()) + " of " +
+                              std::to_string(gateSpecs.size()) + " gates bound");
+    for (const std::string& f : failures) hostsim::Say(console, f);
+    unbound = failures.size();
   }
 
   hostsim::RunStats stats;
@@ -391,7 +407,12 @@ int Main(int argc, char** argv) {
   }
   hostsim::UnloadDriver(host);
   hostsim::DisconnectHostApi();
-  if (!script.empty() && status == 0) {
+  if (status == 0 && unbound > 0 && !o.allowUnbound) {
+    std::fprintf(stderr,
+                 "telmar-host: %zu gate%s not bound at the start (--allow-unbound accepts that)\n",
+                 unbound, unbound == 1 ? " was" : "s were");
+    status = 1;
+  } else if (!script.empty() && status == 0) {
     hostsim::Say(console, o.script + ": passed (" + std::to_string(stats.lines) + " commands, " +
                               std::to_string(stats.expectations) + " expectations)");
   }
