@@ -49,6 +49,37 @@ CNVItem* AddKnownNV(DriverInstance* instance, const std::string& nvName) {
   return item;
 }
 
+// "/M:p" at the gate's polling rate 0: the library never polls, the gate keeps its first value.
+void WarnNeverPolled(DriverInstance* instance, const GateAddressParams* params, const char* binder,
+                     const std::string& lonPart, const DefRead& def) {
+  if (!def.read || def.def.pollingRate != 0) return;
+  err(kLogError,
+      "%s: %s '%s' polled by the library (/M:p) at polling rate 0 (gate %u): it is never polled "
+      "and keeps its first value",
+      instance->name.c_str(), binder, lonPart.c_str(), params->gateId);
+}
+
+// Remembers that the gate's parse gave the item (field -1: the NV itself) this format, and says
+// so when that changed the format under another bound gate on the same item.
+void NoteFormat(DriverInstance* instance, const GateAddressParams* params, const char* binder,
+                const std::string& lonPart, CNVItem* item, int field, VARTYPE formatType) {
+  DriverInstance::ItemFormat& entry = instance->itemFormats[{item, field}];
+  if (entry.gateId != 0 && entry.gateId != params->gateId && entry.formatType != formatType) {
+    GateBinding** other = instance->bindingMap.Find(entry.gateId);
+    uint8_t kind = field < 0 ? kBindNV : kBindNVF;
+    if (other && *other && (*other)->nvItem == item && (*other)->kind == kind &&
+        (field < 0 || (*other)->fieldIndex == static_cast<uint8_t>(field))) {
+      err(kLogError,
+          "%s: %s format of '%s' changed from vt %d (gate %u) to vt %d (gate %u): both gates "
+          "share it, so both now get vt %d",
+          instance->name.c_str(), binder, lonPart.c_str(), entry.formatType, entry.gateId,
+          formatType, params->gateId, formatType);
+    }
+  }
+  entry.gateId = params->gateId;
+  entry.formatType = formatType;
+}
+
 // Results, node handle, binding record and the worker's follow-up, once the poll or bind step
 // has succeeded. 0, or 1 when no memory could be had for the binding record.
 int FinishBinding(DriverInstance* instance, GateAddressParams* params, const char* binder,
@@ -117,12 +148,14 @@ int ParseNV(VpiRequest* request, const std::string& lonPart, VARTYPE& formatType
         formatType);
     return 1;
   }
+  NoteFormat(instance, params, "ParseNV", lonPart, item, -1, formatType);
   if (monitorMode == kMonitorPolling) {
     int rate = def.read ? def.def.pollingRate : 0;
     if (lns->PollNV(item, rate, 1) != 0) {
       err(kLogError, "%s: ParseNV fail on PollNV '%s'", name, lonPart.c_str());
       return 1;
     }
+    WarnNeverPolled(instance, params, "ParseNV", lonPart, def);
   } else if (monitorMode == kMonitorBinding) {
     if (lns->BindNV(item, boundOpt, 0) != 0) {
       err(kLogError, "%s: ParseNV fail on BindNV '%s'", name, lonPart.c_str());
@@ -179,12 +212,14 @@ int ParseNVF(VpiRequest* request, const std::string& lonPart, VARTYPE& formatTyp
         formatType);
     return 1;
   }
+  NoteFormat(instance, params, "ParseNVF", lonPart, item, index, formatType);
   if (monitorMode == kMonitorPolling) {
     int rate = def.read ? def.def.pollingRate : kFieldPollingRateUnknown;
     if (lns->PollNVF(item, index, rate, 1) != 0) {
       err(kLogError, "%s: ParseNVF fail on PollNVF '%s'", name, lonPart.c_str());
       return 1;
     }
+    WarnNeverPolled(instance, params, "ParseNVF", lonPart, def);
   } else if (monitorMode == kMonitorBinding) {
     if (lns->BindNVF(item, index, boundOpt, 0) != 0) {
       err(kLogError, "%s: ParseNVF fail on BindNVF '%s'", name, lonPart.c_str());

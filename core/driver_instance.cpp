@@ -51,6 +51,7 @@ void InstanceTeardown(DriverInstance* inst) {
     inst->nodeMap.RemoveAll();
   }
   inst->knownItems.clear();
+  inst->itemFormats.clear();
   if (!inst->initialised) return;
 
   // The host frees the block without running a destructor: nothing may stay on the heap.
@@ -71,6 +72,7 @@ void InstanceTeardown(DriverInstance* inst) {
   }
   inst->macros.RemoveAll();
   std::unordered_set<CNVItem*>().swap(inst->knownItems);
+  decltype(inst->itemFormats)().swap(inst->itemFormats);
   inst->initialised = 0;
   // The record is gone for the driver; nothing may follow GlobalInst into it any more.
   DriverInstance* self = inst;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <unordered_set>
@@ -66,6 +67,13 @@ struct DriverInstance {
   // Every item this instance's parser got from AddNV: reads and writes refuse any other
   // pointer that a host hands back.
   std::unordered_set<CNVItem*> knownItems;
+  // The data format each item (field -1) or item field was last given, and by which gate's
+  // parse: all gates on one item share its format, so a parse that changes it is told.
+  struct ItemFormat {
+    uint32_t gateId;
+    uint16_t formatType;
+  };
+  std::map<std::pair<CNVItem*, int>, ItemFormat> itemFormats;
 };
 
 // The instance of the latest ColdStart in this process; null before. Process-local.

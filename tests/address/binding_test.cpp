@@ -1,8 +1,80 @@
 #include <cstdio>
 
+#include "lon/single_io.h"
 #include "tests/address/address_fixture.h"
 
 namespace {
+
+// What the driver passes over or refuses without failing the parse gets a level-32 line of its
+// own: ignored option text, a format changed under another gate, polling that never happens,
+// writes to gates that are only read. Each step parses (or writes) one gate; `line` is the text
+// its one new level-32 line contains, null when none may come.
+TEST_F(NetworkTest, PassedOverAndRefusedGetALineOfTheirOwn) {
+  DefineGate(1, 3, 0, 0);
+  DefineGate(2, 3, 0, 1000);
+  const struct {
+    const char* address;
+    uint32_t gate, type;
+    const char* line;
+  } steps[] = {
+      {"/X:q/", 3, 3, "ignores '/X:q', '/' in the options '/X:q/'"},
+      {" /m:p", 3, 3, "ignores '/m:p' (options are written /M: and /F:)"},
+      {"/M:pi/M:e /F:r/F:i", 2, 3,
+       "ignores 'i' after '/M:p', '/M:e' (only the first /M: counts), '/F:i' (only the first /F: "
+       "counts)"},
+      {"/M:b/F:r", 3, 3, nullptr},
+      // Gate 1 polls at rate 0: never.
+      {"/M:p", 1, 3,
+       "ParseNV '"
+       "Building.Floor1.Room101.nvoSpaceTemp' polled by the library "
+       "(/M:p) at polling rate 0 (gate 1)"},
+      // Gate 4 takes the NV's format from gate 1's VT_R4 to VT_I4.
+      {"/F:i", 4, 3,
+       "format of 'Building.Floor1.Room101.nvoSpaceTemp' changed from vt 4 (gate 1) "
+       "to vt 3 (gate 4)"},
+      {"/F:i", 5, 3, nullptr},                                    // the same format again
+      {"", 4, 3, "changed from vt 3 (gate 5) to vt 4 (gate 4)"},  // gate 4 parsed again
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.address);
+    kesthost::ClearLog();
+    ASSERT_EQ(Parse(kSpaceTemp + step.address, step.gate, step.type), 0u);
+    std::vector<std::string> errors = Errors();
+    ASSERT_EQ(errors.size(), step.line ? 1u : 0u) << (errors.empty() ? "" : errors[0]);
+    if (step.line) {
+      EXPECT_NE(errors[0].find(step.line), std::string::npos) << errors[0];
+    }
+  }
+
+  // A field and its NV keep formats of their own.
+  kesthost::ClearLog();
+  ASSERT_EQ(Parse(kLampValue + "/F:d", 6, 3), 0u);
+  ASSERT_EQ(Parse(kLampValue + "/F:i", 7, 3), 0u);
+  ASSERT_EQ(Errors().size(), 1u);
+  EXPECT_NE(Errors()[0].find("ParseNVF format of '" + kLampValue + "' changed from vt 11 (gate 6)"),
+            std::string::npos);
+
+  // Writes that are refused before the network is asked.
+  uint32_t cell = 0;
+  const std::pair<uint32_t, const char*> writes[] = {
+      {0x0003, "SingleWrite refused, a node gate is only read (addr = 'a node')"},
+      {0x0104, "SingleWrite refused, this special gate is only read (addr = 'a node')"},
+      {0x0009, "SingleWrite refused, invalid memType (9) (addr = 'a node')"},
+  };
+  for (const auto& [word, line] : writes) {
+    kesthost::ClearLog();
+    GateIoParams io{};
+    io.address = "a node";
+    io.nodeValue = 32001;
+    io.bindingWord = word;
+    io.gateType = 1;
+    io.valueCell = &cell;
+    request_.params = &io;
+    EXPECT_EQ(SingleWrite(&request_), 1u);
+    ASSERT_EQ(Errors().size(), 1u) << line;
+    EXPECT_EQ(Errors()[0], std::string("TelMAR: ") + line);
+  }
+}
 
 using Args = std::vector<int64_t>;
 using BindingTest = NetworkTest;

@@ -102,6 +102,20 @@ TEST_F(OptionFileTest, DelimiterIsTheFirstCharacterOfItsValue) {
   EXPECT_EQ(kesthost::LogCount("cannot separate the parts of a path, '.' is used", 32), 2u);
 }
 
+TEST_F(OptionFileTest, UnknownKeysAndNonNumbersAreNamed) {
+  dir_.WriteFile("TELMAR01.int",
+                 "[lns]\nNetwrok=Demo\n pinevent = yes\nRemote=0x10\nDebugLevel=-3\n"
+                 "[Other]\nElse=1\n[Lns]\nLater=1\n");
+  ReadIntFile(&request_);
+  std::vector<std::string> lines;
+  for (const kesthost::LogLine& l : kesthost::Log()) {
+    if (l.text.find("option file:") != std::string::npos) lines.push_back(l.text);
+  }
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "TelMAR: option file: unknown option 'Netwrok' in [Lns] is not used",
+                       "TelMAR: option file: PinEvent = 'yes' is not a number, read as 0"}));
+}
+
 TEST_F(OptionFileTest, EachInstanceNumberReadsItsOwnFile) {
   EXPECT_EQ(OptionFileName(0), "TELMAR00.int");
   for (int32_t number : {1, 12, 123, 300}) {
