@@ -27,8 +27,11 @@ struct HostState {
   bool shuttingDown = false;
   uint8_t nextClient = 1;
   uint8_t client = 0;
-  std::vector<Call> calls;
-  std::vector<LogLine> log;
+  // The history: the latest calls and log lines, at most historyLimit of each (0: all).
+  std::deque<Call> calls;
+  std::deque<LogLine> log;
+  size_t historyLimit = 0;
+  uint64_t logTotal = 0;  // log lines ever kept, dropped ones included
   std::map<std::string, Failure> failures;
   uint16_t samplerResult = 0;
   int32_t samplerActive = 0;
@@ -45,6 +48,7 @@ HostState& State() {
 bool Record(HostState& s, Call call, uint16_t* result) {
   auto it = s.failures.find(call.name);
   s.calls.push_back(std::move(call));
+  if (s.historyLimit && s.calls.size() > s.historyLimit) s.calls.pop_front();
   if (it == s.failures.end()) return false;
   *result = it->second.result;
   if (--it->second.times <= 0) s.failures.erase(it);
@@ -78,6 +82,7 @@ void Reset() {
   s.client = 0;
   s.calls.clear();
   s.log.clear();
+  s.logTotal = 0;
   s.failures.clear();
   s.samplerResult = 0;
   s.samplerActive = 0;
@@ -150,7 +155,32 @@ uint8_t CurrentClient() {
 std::vector<LogLine> Log() {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  return s.log;
+  return std::vector<LogLine>(s.log.begin(), s.log.end());
+}
+
+uint64_t LogTotal() {
+  HostState& s = State();
+  std::lock_guard<std::mutex> g(s.lock);
+  return s.logTotal;
+}
+
+bool LogContainsSince(const std::string& text, uint64_t sequence) {
+  HostState& s = State();
+  std::lock_guard<std::mutex> g(s.lock);
+  uint64_t first = s.logTotal - s.log.size();  // the sequence number of s.log.front()
+  size_t skip = sequence > first ? static_cast<size_t>(sequence - first) : 0;
+  for (size_t i = skip; i < s.log.size(); ++i) {
+    if (s.log[i].text.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+void SetHistoryLimit(size_t entries) {
+  HostState& s = State();
+  std::lock_guard<std::mutex> g(s.lock);
+  s.historyLimit = entries;
+  while (entries && s.log.size() > entries) s.log.pop_front();
+  while (entries && s.calls.size() > entries) s.calls.pop_front();
 }
 
 size_t LogCount(const std::string& text, int level) {
@@ -176,7 +206,7 @@ void ClearLog() {
 std::vector<Call> Calls() {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  return s.calls;
+  return std::vector<Call>(s.calls.begin(), s.calls.end());
 }
 
 size_t CallCount(const std::string& name) {
@@ -426,6 +456,8 @@ void err(int level, const char* format, ...) {
   HostState& s = State();
   std::unique_lock<std::mutex> g(s.lock);
   s.log.push_back(kesthost::LogLine{level, line});
+  ++s.logTotal;
+  if (s.historyLimit && s.log.size() > s.historyLimit) s.log.pop_front();
   auto sink = s.logSink;
   g.unlock();
   if (sink) sink(level, line);

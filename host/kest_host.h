@@ -63,7 +63,16 @@ void BeginShutdown();
 // The registered client id, 0 when none is registered.
 uint8_t CurrentClient();
 
+// The history of log lines and calls. Unbounded unless a limit is set: then only the latest
+// `entries` log lines and the latest `entries` calls are kept (a long host session, a fuzz
+// run), and the functions below see only those.
+void SetHistoryLimit(size_t entries);
+
 std::vector<LogLine> Log();
+// Log lines ever logged since the start or the last Reset (dropped and cleared ones counted),
+// and whether a line logged after the first `sequence` of them contains text.
+uint64_t LogTotal();
+bool LogContainsSince(const std::string& text, uint64_t sequence);
 bool LogContains(const std::string& text, int level = -1);  // substring; level -1 any
 size_t LogCount(const std::string& text, int level = -1);
 void ClearLog();

@@ -260,14 +260,25 @@ uint32_t ColdStartDriver(Host& host, bool connectNetwork) {
 uint32_t EndDriver(Host& host) {
   const char* started = "VpiThread() started";
   const char* stopping = "VpiThread() stopping";
-  size_t stopped = kesthost::LogCount(stopping);
-  bool running = kesthost::LogCount(started) > stopped;
+  // The worker runs when its latest start line came after its latest stop line; with both
+  // gone from the bounded history, a ColdStart was sent since the last EndVpi.
+  bool running = host.coldStarted;
+  std::vector<kesthost::LogLine> log = kesthost::Log();
+  for (auto it = log.rbegin(); it != log.rend(); ++it) {
+    if (it->text.find(started) != std::string::npos ||
+        it->text.find(stopping) != std::string::npos) {
+      running = it->text.find(started) != std::string::npos;
+      break;
+    }
+  }
+  uint64_t before = kesthost::LogTotal();
   uint32_t rc = SendCommand(host, kEndVpi, nullptr, "EndVpi");
   host.coldStarted = false;
   // The worker logs its end after EndVpi has returned; wait for it so that the log is complete,
   // and until the driver's and the network's threads are gone, so that an exit right after
   // finds no thread half ended (leak checkers stumble over those).
-  if (running) kesthost::WaitFor([&] { return kesthost::LogCount(stopping) > stopped; }, 2000);
+  if (running)
+    kesthost::WaitFor([&] { return kesthost::LogContainsSince(stopping, before); }, 2000);
   if (host.threadsBefore > 0) {
     kesthost::WaitFor([&] { return ThreadCount() <= host.threadsBefore; }, 2000);
   }

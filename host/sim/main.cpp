@@ -61,6 +61,8 @@ const char* const kUsage =
     "Exit status: 0 success; 1 a failed expectation or command, or the driver could not be\n"
     "loaded; 2 a bad option, gate list or script line; 130 interrupted.\n";
 
+constexpr size_t kHistoryEntries = 20000;
+
 struct Options {
   bool demo = false, fast = false, keep = false, start = false, browseOnly = false;
   bool allowUnbound = false;
@@ -287,6 +289,7 @@ int Main(int argc, char** argv) {
   std::string driver = Absolute(o.driver.empty() ? TELMAR_DRIVER_PATH : o.driver);
   std::string hook = TELMAR_DIALOG_HOOK_PATH;
   if (o.demo) {
+    kesthost::SetHistoryLimit(kHistoryEntries);
     hostsim::DemoOptions demo;
     demo.driverPath = driver;
     demo.hookPath = hook;
@@ -351,6 +354,8 @@ int Main(int argc, char** argv) {
   if (manual && !o.browseOnly) lonsim::UseManualClock();
   hostsim::InstallInterruptHandler();
 
+  // A long session keeps only the latest log lines and host calls (what `expect log` sees).
+  kesthost::SetHistoryLimit(kHistoryEntries);
   hostsim::Console console;
   console.logLevel = o.logLevel;
   hostsim::Host host;

@@ -91,6 +91,32 @@ TEST_F(HostDuties, ReadsOnlyTheGatesThatDoNotListenAtTheirPollingRate) {
   EXPECT_EQ(Gate(3).reads, 5u) << "a gate that listens is no longer polled";
 }
 
+// A long session keeps only the latest log lines and calls, and still ends the driver cleanly
+// although the worker's start line is long gone.
+TEST_F(HostDuties, KeepsABoundedHistory) {
+  kesthost::SetHistoryLimit(40);
+  Define(1, 3, 0, 100, "Building.Floor1.Room101.nvoNothing");  // every parse and read fails
+  Define(2, 3, 0, 100, "#R101.nviSetpoint");
+  for (int i = 0; i < 60; ++i) {
+    uint32_t rc;
+    ParseGate(host_, 1, &rc);
+    ParseGate(host_, 2, &rc);  // asks the host for the gate's definition
+  }
+  AdvanceClock(host_, 4950);
+  EXPECT_EQ(Gate(2).reads, 50u);
+  EXPECT_EQ(kesthost::Log().size(), 40u);
+  EXPECT_EQ(kesthost::Calls().size(), 40u);
+  EXPECT_GT(kesthost::LogTotal(), 60u);
+  EXPECT_FALSE(kesthost::LogContains("VpiThread() started"));
+  EXPECT_TRUE(kesthost::LogContainsSince("not found in Lon tree", kesthost::LogTotal() - 40));
+  EXPECT_FALSE(kesthost::LogContainsSince("not found in Lon tree", kesthost::LogTotal()));
+
+  uint64_t before = kesthost::LogTotal();
+  EndDriver(host_);
+  EXPECT_TRUE(kesthost::LogContainsSince("VpiThread() stopping", before));
+  kesthost::SetHistoryLimit(0);
+}
+
 TEST_F(HostDuties, HandsBackTheBindingWordsOfTheParse) {
   Define(1, 6, 0, 0, "#R101.nvoLamp.state/F:d");
   HostGate parsed = Gate(1);
