@@ -220,6 +220,54 @@ std::string LastError() {
   return S().lastError;
 }
 
+bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects) {
+  Lock lock(S().mu);
+  char delimiter = '.';
+  Network* net = CurrentNetwork(&delimiter);
+  if (!net) return false;
+  int top = 0;
+  if (!path.empty()) {
+    std::string dotted;
+    top = ToDotted(path, delimiter, &dotted) ? net->Find(dotted) : -1;
+    if (top < 0) return false;
+  }
+  std::vector<int> stack{top};
+  while (!stack.empty()) {
+    const Object& o = net->objects[stack.back()];
+    stack.pop_back();
+    for (auto it = o.children.rbegin(); it != o.children.rend(); ++it) stack.push_back(*it);
+    ObjectInfo info;
+    info.path = o.path;
+    switch (o.kind) {
+      case kObjNetwork:
+        continue;
+      case kObjSubsystem:
+        info.kind = "subsystem";
+        break;
+      case kObjBlock:
+        info.kind = "block";
+        break;
+      case kObjDevice:
+        info.kind = "device";
+        info.value = net->devices[o.ref].attached ? "attached" : "detached";
+        break;
+      case kObjNV: {
+        const Nv& nv = net->nvs[o.ref];
+        info.kind = "nv";
+        info.type = nv.type->name;
+        info.direction = nv.output ? "out" : "in";
+        info.value = RawToText(*nv.type, -1, nv.raw);
+        break;
+      }
+      default:
+        info.kind = std::to_string(o.kind);
+        break;
+    }
+    objects->push_back(std::move(info));
+  }
+  return true;
+}
+
 void ClearLastError() {
   Lock lock(S().mu);
   S().lastError.clear();

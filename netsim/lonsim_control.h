@@ -35,6 +35,14 @@ LONSIM_API bool GetNVValue(const std::string& path, double* engineeringValue);
 LONSIM_API bool PressServicePin(const std::string& devicePath);
 LONSIM_API bool SetDeviceAttached(const std::string& devicePath, bool attached);
 LONSIM_API int32_t DeviceHandle(const std::string& devicePath);  // -1 when unknown
+// The objects of the open network at and below `path` (empty: all), in tree order: kind
+// ("subsystem", "device", "block", "nv"), type (NVs), direction ("in", "out"), and the value
+// (an NV's as text, a device's "attached"/"detached"). False when nothing is open or the path
+// names no object.
+struct ObjectInfo {
+  std::string path, kind, type, direction, value;
+};
+LONSIM_API bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects);
 // Callbacks are delivered on the library's thread; this waits until every event raised so far
 // has been delivered (or dropped because notification is off). For tests.
 LONSIM_API void Drain();

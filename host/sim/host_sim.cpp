@@ -371,6 +371,7 @@ bool ReadGate(Host& host, uint32_t id, uint32_t* result) {
   auto it = host.gates.find(id);
   if (it == host.gates.end()) return true;
   HostGate& g = it->second;
+  g.lastReadFailed = *result != 0;
   if (*result == 0) {
     ++g.reads;
     text[sizeof(text) - 1] = '\0';
@@ -543,49 +544,118 @@ BrowseOutcome Browse(Host& host, const std::vector<BrowseStep>& steps, bool scri
   return outcome;
 }
 
+namespace {
+
+std::string UpdateText(const HostGate& g) {
+  if (g.spec.updateMode == 2) return "listen";
+  if (g.spec.updateMode == 1) return g.activityOn ? "listen*" : "demand";
+  return g.spec.pollingRate > 0 ? "poll " + std::to_string(g.spec.pollingRate) : "-";
+}
+
+std::string ValueText(const HostGate& g) {
+  if (!g.parseTried) return "(not parsed)";
+  if (g.parseResult != 0) return "(parse failed)";
+  if (!g.hasValue) return "-";
+  std::string value = FormatGateValue(g.spec.type, g.cell, g.text);
+  return g.spec.type == kTextGateType ? "'" + value + "'" : value;
+}
+
+std::string ChangedText(const HostGate& g) {
+  if (g.changedAt < 0) return "-";
+  char changed[32];
+  std::snprintf(changed, sizeof(changed), "%.1fs", static_cast<double>(g.changedAt) / 1000.0);
+  return changed;
+}
+
+std::string Cut(const std::string& text, size_t width) {
+  if (text.size() <= width) return text;
+  return width == 0 ? "" : text.substr(0, width - 1) + "~";
+}
+
+}  // namespace
+
+// A gate polled by the library ("/M:p", the first monitor option) at polling rate 0 is never
+// polled: it keeps its first value.
+bool NeverPolled(const HostGate& g) {
+  uint8_t kind = g.bindingWord & 0xFF;
+  if (g.spec.pollingRate != 0 || (kind != kBindNV && kind != kBindNVF)) return false;
+  size_t slash = g.spec.address.find('/');
+  size_t at = slash == std::string::npos ? slash : g.spec.address.find("/M:", slash);
+  return at != std::string::npos && g.spec.address.compare(at, 4, "/M:p") == 0;
+}
+
+std::string GateStatus(const HostGate& g) {
+  if (!g.parseTried) return "-";
+  if (g.parseResult != 0) return "not bound";
+  if (NeverPolled(g)) return "stale";
+  bool detachedNode = (g.bindingWord & 0xFF) == kBindNode && g.hasValue && (g.cell >> 16) == 0;
+  if (detachedNode) return "detached";
+  if (g.lastReadFailed) {
+    return g.lastError.find("detached") != std::string::npos ? "detached" : "read error";
+  }
+  return "ok";
+}
+
 std::vector<std::string> GateTable(const Host& host, size_t width) {
-  const size_t fixed = 76;
-  size_t addressWidth = width > fixed + 20 ? width - fixed : 20;
+  // Every column but the address and the value, with the blanks between columns.
+  constexpr size_t kFixed = 73;
   std::vector<std::string> rows;
-  char line[1024];
-  std::snprintf(line, sizeof(line), "%6s  %-*s %-6s %-8s %-18s %8s %6s %5s %6s %5s", "gate",
-                static_cast<int>(addressWidth), "address", "type", "update", "value", "changed",
-                "reads", "rerr", "writes", "puts");
-  rows.push_back(line);
   std::lock_guard<std::mutex> guard(host.lock);
+  size_t longestAddress = 7, longestValue = 5;
   for (const auto& [id, g] : host.gates) {
-    std::string address = g.spec.address;
-    if (address.size() > addressWidth) address = address.substr(0, addressWidth - 1) + "~";
-    std::string update = g.spec.updateMode == 2   ? "listen"
-                         : g.spec.updateMode == 1 ? (g.activityOn ? "listen*" : "demand")
-                         : g.spec.pollingRate > 0 ? "poll"
-                                                  : "-";
-    if (update == "poll") update += " " + std::to_string(g.spec.pollingRate);
-    std::string value;
-    if (!g.parseTried) {
-      value = "(not parsed)";
-    } else if (g.parseResult != 0) {
-      value = "(parse failed)";
-    } else if (!g.hasValue) {
-      value = "-";
-    } else {
-      value = FormatGateValue(g.spec.type, g.cell, g.text);
-      if (g.spec.type == kTextGateType) value = "'" + value + "'";
-    }
-    if (value.size() > 18 && g.spec.type == kTextGateType) value = value.substr(0, 17) + "~";
-    char changed[32] = "-";
-    if (g.changedAt >= 0) {
-      std::snprintf(changed, sizeof(changed), "%.1fs", static_cast<double>(g.changedAt) / 1000.0);
-    }
-    std::snprintf(line, sizeof(line), "%6u  %-*s %-6s %-8s %-18s %8s %6llu %5llu %6llu %5llu", id,
-                  static_cast<int>(addressWidth), address.c_str(), GateTypeName(g.spec.type),
-                  update.c_str(), value.c_str(), changed, static_cast<unsigned long long>(g.reads),
-                  static_cast<unsigned long long>(g.readErrors),
-                  static_cast<unsigned long long>(g.writes),
-                  static_cast<unsigned long long>(g.puts));
+    longestAddress = std::max(longestAddress, g.spec.address.size());
+    longestValue = std::max(longestValue, ValueText(g).size());
+  }
+  // Values get the spare width first (a text shown whole says more than a long path), then the
+  // address; the row never gets wider than `width`.
+  size_t spare = width > kFixed ? width - kFixed : 0;
+  size_t minAddress = std::min<size_t>(longestAddress, 16);
+  size_t valueWidth = std::min(longestValue, spare > minAddress + 5 ? spare - minAddress : 5);
+  size_t addressWidth = std::min(longestAddress, spare > valueWidth + 7 ? spare - valueWidth : 7);
+  auto row = [&](const std::string& gate, const std::string& address, const std::string& type,
+                 const std::string& update, const std::string& status, const std::string& value,
+                 const std::string& changed, const std::string& reads, const std::string& rerr,
+                 const std::string& writes, const std::string& puts) {
+    char line[2048];
+    std::snprintf(line, sizeof(line), "%6s  %-*s %-6s %-10s %-10s %-*s %8s %6s %5s %6s %5s",
+                  gate.c_str(), static_cast<int>(addressWidth), Cut(address, addressWidth).c_str(),
+                  type.c_str(), Cut(update, 10).c_str(), status.c_str(),
+                  static_cast<int>(valueWidth), Cut(value, valueWidth).c_str(), changed.c_str(),
+                  reads.c_str(), rerr.c_str(), writes.c_str(), puts.c_str());
     rows.push_back(line);
+  };
+  row("gate", "address", "type", "update", "status", "value", "changed", "reads", "rerr", "writes",
+      "puts");
+  for (const auto& [id, g] : host.gates) {
+    row(std::to_string(id), g.spec.address, GateTypeName(g.spec.type), UpdateText(g), GateStatus(g),
+        ValueText(g), ChangedText(g), std::to_string(g.reads), std::to_string(g.readErrors),
+        std::to_string(g.writes), std::to_string(g.puts));
   }
   return rows;
+}
+
+std::vector<std::string> GateDetail(const Host& host, uint32_t id) {
+  HostGate g;
+  if (!HostGateCopy(host, id, &g)) return {};
+  std::vector<std::string> lines;
+  lines.push_back("gate " + std::to_string(id) + " (" + g.spec.origin + ")");
+  lines.push_back("  address     '" + g.spec.address + "'");
+  lines.push_back("  type        " + std::to_string(g.spec.type) + " (" +
+                  GateTypeName(g.spec.type) + ")");
+  lines.push_back("  mode        updateMode " + std::to_string(g.spec.updateMode) +
+                  ", pollingRate " + std::to_string(g.spec.pollingRate) + " ms: " + UpdateText(g));
+  char binding[64];
+  std::snprintf(binding, sizeof(binding), "binding 0x%04X, node %d", g.bindingWord, g.nodeValue);
+  lines.push_back("  status      " + GateStatus(g) +
+                  (g.parseTried ? std::string(", ") + binding : ""));
+  lines.push_back("  value       " + ValueText(g));
+  lines.push_back("  changed     " + ChangedText(g));
+  lines.push_back("  reads       " + std::to_string(g.reads) + ", read errors " +
+                  std::to_string(g.readErrors) + ", writes " + std::to_string(g.writes) +
+                  ", write errors " + std::to_string(g.writeErrors) + ", puts " +
+                  std::to_string(g.puts));
+  lines.push_back("  last error  " + (g.lastError.empty() ? std::string("-") : g.lastError));
+  return lines;
 }
 
 }  // namespace hostsim

@@ -40,6 +40,7 @@ struct HostGate {
   uint64_t reads = 0, readErrors = 0, writes = 0, writeErrors = 0, puts = 0;
   int64_t nextPoll = 0;
   std::string lastError;  // why the last failed parse, read or write failed
+  bool lastReadFailed = false;
 };
 
 // Where the host's lines go: plain lines, or (the demo on a terminal) a log pane.
@@ -142,7 +143,11 @@ bool ParseBrowseSteps(const std::vector<std::string>& words, size_t first,
 BrowseOutcome Browse(Host& host, const std::vector<BrowseStep>& steps, bool scripted,
                      const std::string& hookPath);
 
-// The gate table: a header line and one line per gate (fits `width` columns).
+// The gate table: a header line and one line per gate, never wider than `width` columns.
 std::vector<std::string> GateTable(const Host& host, size_t width);
+// One gate whole, a line per property; empty when the gate is unknown.
+std::vector<std::string> GateDetail(const Host& host, uint32_t id);
+// ok, not bound, read error, detached, stale (/M:p at polling rate 0), or - (not parsed).
+std::string GateStatus(const HostGate& gate);
 
 }  // namespace hostsim

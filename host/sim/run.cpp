@@ -119,6 +119,26 @@ std::vector<uint32_t> GateIds(const Host& host, bool parsedOnly) {
 bool RunNet(Context& c) {
   const std::vector<std::string>& w = c.line.words;
   const std::string& ev = w[1];
+  if (ev == "list") {
+    std::vector<lonsim::ObjectInfo> objects;
+    std::string path = w.size() > 2 ? w[2] : "";
+    if (!lonsim::ListObjects(path, &objects)) {
+      return Fail(c, path.empty() ? std::string("no network is open (coldstart first)")
+                                  : "the network has no object '" + path + "'");
+    }
+    size_t longest = 4;
+    for (const lonsim::ObjectInfo& o : objects) longest = std::max(longest, o.path.size());
+    for (const lonsim::ObjectInfo& o : objects) {
+      char line[1024];
+      std::snprintf(line, sizeof(line), "%-*s  %-9s %-14s %-3s %s", static_cast<int>(longest),
+                    o.path.c_str(), o.kind.c_str(), o.type.c_str(), o.direction.c_str(),
+                    (o.value.size() > 60 ? o.value.substr(0, 59) + "~" : o.value).c_str());
+      std::string text = line;
+      text.erase(text.find_last_not_of(' ') + 1);
+      Out(c.host, text);
+    }
+    return true;
+  }
   bool ok = false;
   if (ev == "value" && IsConstantName(w[3])) {
     ok = lonsim::SetNVText(w[2], w[3]);
@@ -402,9 +422,16 @@ bool Run(Context& c) {
     return true;
   }
   if (verb == "show") {
+    if (w.size() > 1) {
+      std::vector<std::string> lines = GateDetail(host, Id(w[1]));
+      if (lines.empty()) return Fail(c, "gate " + w[1] + " is not defined");
+      for (const std::string& l : lines) Out(host, l);
+      return true;
+    }
     int columns = 0, rows = 0;
     TerminalSize(&columns, &rows);
-    size_t width = columns >= 80 ? static_cast<size_t>(columns) - 1 : 110;
+    // A line as wide as the terminal would wrap on some; not on a terminal: 120 columns.
+    size_t width = columns > 0 ? static_cast<size_t>(columns) - 1 : 120;
     for (const std::string& row : GateTable(host, width)) Out(host, row);
     return true;
   }

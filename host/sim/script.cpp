@@ -39,7 +39,9 @@ const std::vector<CommandInfo> kCommands = {
      "  net raw PATH HEX        a device reports raw bytes (e.g. 0A1B)\n"
      "  net pin DEVICE          the device's service pin is pressed\n"
      "  net detach DEVICE       the device detaches\n"
-     "  net attach DEVICE       the device attaches again"},
+     "  net attach DEVICE       the device attaches again\n"
+     "  net list [PATH]         the network's objects at and below PATH: type, direction\n"
+     "                          and current value"},
     {"advance", "MS",
      "Moves the simulation clock on by MS milliseconds; gates due for polling are read on the "
      "way. With the real-time clock it waits that long."},
@@ -52,7 +54,16 @@ const std::vector<CommandInfo> kCommands = {
     {"endvpi", "", "Sends EndVpi (11)."},
     {"command", "CODE",
      "Sends a command code without parameters (e.g. 2, 4, 6, 8, 10, 12, 13, 15, 17, 99)."},
-    {"show", "", "Prints the gate table."},
+    {"show", "[ID]",
+     "Prints the gate table, as wide as the terminal; with ID, that gate whole (address, type,\n"
+     "mode, value, last change, reads, errors, writes, the last error text).\n"
+     "  update: listen (updateMode 2, the driver puts every change), listen* (updateMode 1,\n"
+     "          listening since 'activity ID start'), demand (updateMode 1, not listening),\n"
+     "          poll N (the host reads it every N ms), - (read only on demand)\n"
+     "  status: ok, not bound (the parse failed), read error (the last read failed),\n"
+     "          detached (its device is detached), stale (/M:p at polling rate 0: the\n"
+     "          library never polls it)\n"
+     "  changed: simulation seconds since the start when the value last changed"},
     {"log", "LEVEL", "Shows log lines of LEVEL and above (8 all, 32 errors only, 99 none)."},
     {"clearlog", "", "Forgets the log lines so far (for expect log / nolog)."},
     {"sleep", "MS", "Waits MS milliseconds of real time."},
@@ -98,10 +109,15 @@ bool CheckNet(const std::vector<std::string>& w, std::string* error) {
     return false;
   }
   const std::string& ev = w[1];
+  if (ev == "list") {
+    if (w.size() <= 3) return true;
+    *error = "usage: net list [PATH]";
+    return false;
+  }
   size_t need = (ev == "value" || ev == "text" || ev == "raw") ? 4 : 3;
   if (ev != "value" && ev != "text" && ev != "raw" && ev != "pin" && ev != "detach" &&
       ev != "attach") {
-    *error = "unknown network event '" + ev + "' (value, text, raw, pin, detach, attach)";
+    *error = "unknown network event '" + ev + "' (value, text, raw, pin, detach, attach, list)";
     return false;
   }
   if (w.size() != need) {
@@ -263,6 +279,11 @@ bool CheckArguments(const ScriptLine& line, std::string* error) {
   if (verb == "log") {
     if (!CountOk(line, 1, 1, error)) return false;
     if (!ReadInt(w[1], 0, 1000, &v)) return *error = Need("a log level", w[1]), false;
+    return true;
+  }
+  if (verb == "show") {
+    if (!CountOk(line, 0, 1, error)) return false;
+    if (w.size() == 2 && !IsId(w[1])) return *error = Need("a gate id", w[1]), false;
     return true;
   }
   if (verb == "expect") return CheckExpect(w, error);
