@@ -155,20 +155,44 @@ std::string DialogBoxes(const TelmarDialogApi* api, TelmarDialog* dlg) {
 }  // namespace
 
 void Say(Console& console, const std::string& line) {
+  {
+    std::lock_guard<std::mutex> guard(console.lock);
+    if (console.logFile) {
+      std::fprintf(console.logFile, "%s      %s\n", WallClock().c_str(), line.c_str());
+      std::fflush(console.logFile);
+    }
+  }
   PrintOrKeep(console, line);
 }
 
+bool IsFailureLine(const std::string& text) {
+  static const char* const kMarks[] = {
+      "fail",    "FAIL",       "ERROR",         "error",        "Error",        "not found",
+      "refused", "WARNING",    "cannot",        "ignores",      "not used",     "not a number",
+      "not NV",  "wrong",      "not supported", "never polled", "changed from", "already",
+      "invalid", "no network", "no memory",
+  };
+  for (const char* mark : kMarks) {
+    if (text.find(mark) != std::string::npos) return true;
+  }
+  return false;
+}
+
 void ShowLogLine(Console& console, int level, const std::string& text) {
+  char head[48];
+  std::snprintf(head, sizeof(head), "%s [%2d] ", WallClock().c_str(), level);
   {
     std::lock_guard<std::mutex> guard(console.lock);
-    if (level < console.logLevel) {
+    if (console.logFile) {
+      std::fprintf(console.logFile, "%s%s\n", head, text.c_str());
+      std::fflush(console.logFile);
+    }
+    if (level < console.logLevel || (console.errorsOnly && !IsFailureLine(text))) {
       ++console.hidden;
       return;
     }
     ++console.shown;
   }
-  char head[48];
-  std::snprintf(head, sizeof(head), "%s [%2d] ", WallClock().c_str(), level);
   PrintOrKeep(console, head + text);
 }
 

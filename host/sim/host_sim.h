@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <map>
@@ -47,6 +48,8 @@ struct HostGate {
 struct Console {
   std::mutex lock;
   int logLevel = 8;                // log lines below this level are not shown
+  bool errorsOnly = false;         // show only the log lines that report a failure
+  std::FILE* logFile = nullptr;    // every log and host line also goes here, unfiltered
   bool pane = false;               // keep log lines for the demo's pane instead of printing
   std::deque<std::string> recent;  // the pane's lines
   size_t paneLines = 200;          // lines the pane keeps; the demo shows the last that fit
@@ -54,6 +57,9 @@ struct Console {
 };
 
 void Say(Console& console, const std::string& line);  // a line of the host itself
+// Whether a driver log line reports a failure or something the driver passed over ("fail",
+// "ERROR", "not found", "refused", "ignores", ...): what --errors shows.
+bool IsFailureLine(const std::string& text);
 void ShowLogLine(Console& console, int level, const std::string& text);
 
 struct Host {

@@ -36,13 +36,24 @@ const char* const kUsage =
     "  --workdir DIR          the driver's working directory (created when missing);\n"
     "                         default: the current directory\n"
     "  --temp-workdir         a fresh temporary working directory, removed at the end\n"
-    "  --option-file FILE     copy FILE into the working directory as the option file\n"
+    "  --option-file FILE     copy FILE into the working directory as the option file; refused\n"
+    "                         when the directory holds a different one (macros that browses\n"
+    "                         added, for instance)\n"
+    "  --replace-option-file  with --option-file: replace a different option file all the\n"
+    "                         same, keeping it as TELMARnn.int.bak\n"
     "  --network NAME|FILE    when the working directory has no option file, write one on this\n"
     "                         network (Demo: the built-in demo network; else a network file)\n"
     "  --driver PATH          the driver library (default: the one built with this program)\n"
     "  --instance N           the driver instance number (default 1: option file TELMAR01.int)\n"
     "  --browse-only          only browse (command 16) while another process runs the driver\n"
-    "  --log-level N          show log lines of level N and above (8 all, 32 errors; default 8)\n"
+    "  --log-level N          show log lines of level N and above (default 8: all). The driver\n"
+    "                         logs at 8 (trace) and 32; level 32 holds its failures but also\n"
+    "                         routine lines (the option listing, 'driver loaded', ...)\n"
+    "  --errors               show only the log lines that report a failure or something the\n"
+    "                         driver passed over ('fail', 'ERROR', 'not found', 'refused',\n"
+    "                         'ignores', ...): a filter of telmar-host, not a level\n"
+    "  --log-file FILE        also write every log line (all levels) and every line of the\n"
+    "                         host, with its time, to FILE\n"
     "  --clock manual|real    the simulation clock (default: manual for scripts, real on a\n"
     "                         terminal and for the demo)\n"
     "  --expect-timeout MS    how long an expectation waits for the driver (default 3000)\n"
@@ -65,11 +76,11 @@ constexpr size_t kHistoryEntries = 20000;
 
 struct Options {
   bool demo = false, fast = false, keep = false, start = false, browseOnly = false;
-  bool allowUnbound = false;
+  bool allowUnbound = false, errorsOnly = false, replaceOptionFile = false;
   bool tempWorkdir = false;
   double duration = 40;
   std::string script, gates, workdir, optionFile, network, driver, clock, helpTopic;
-  std::string checkNetwork, checkGates;
+  std::string checkNetwork, checkGates, logFile;
   bool help = false;
   int instance = 1, logLevel = 8, expectTimeout = 3000;
 };
@@ -112,6 +123,12 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       o->keep = true;
     } else if (a == "--start") {
       o->start = true;
+    } else if (a == "--errors") {
+      o->errorsOnly = true;
+    } else if (a == "--replace-option-file") {
+      o->replaceOptionFile = true;
+    } else if (a == "--log-file") {
+      if (!value(&o->logFile)) return false;
     } else if (a == "--allow-unbound") {
       o->allowUnbound = true;
     } else if (a == "--browse-only") {
@@ -159,6 +176,14 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       *error = "unknown option '" + a + "' (see --help)";
       return false;
     }
+  }
+  if (o->demo && (o->errorsOnly || !o->logFile.empty())) {
+    *error = "--errors and --log-file do not apply to --demo";
+    return false;
+  }
+  if (o->replaceOptionFile && o->optionFile.empty()) {
+    *error = "--replace-option-file goes with --option-file FILE";
+    return false;
   }
   if (o->workdir.size() && o->tempWorkdir) {
     *error = "--workdir and --temp-workdir exclude each other";
@@ -303,6 +328,7 @@ int Main(int argc, char** argv) {
 
   std::string script = Absolute(o.script), gates = Absolute(o.gates);
   std::string optionFile = Absolute(o.optionFile);
+  std::string logFile = Absolute(o.logFile);
   std::string network = o.network;
   if (!network.empty() && network != "Demo") network = Absolute(network);
   std::string scriptText;
@@ -338,6 +364,30 @@ int Main(int argc, char** argv) {
   }
   std::string optionName = OptionFileName(o.instance);
   if (!optionFile.empty()) {
+    std::string wanted, present;
+    if (!ReadFile(optionFile, &wanted)) {
+      std::fprintf(stderr, "telmar-host: cannot read the option file '%s'\n", o.optionFile.c_str());
+      return 1;
+    }
+    if (ReadFile(optionName, &present) && present != wanted) {
+      if (!o.replaceOptionFile) {
+        std::fprintf(stderr,
+                     "telmar-host: the working directory's %s differs from '%s' (it may hold "
+                     "macros that browses added); not replaced. --replace-option-file replaces "
+                     "it and keeps it as %s.bak\n",
+                     optionName.c_str(), o.optionFile.c_str(), optionName.c_str());
+        return 2;
+      }
+      std::filesystem::copy_file(optionName, optionName + ".bak",
+                                 std::filesystem::copy_options::overwrite_existing, ec);
+      if (ec) {
+        std::fprintf(stderr, "telmar-host: cannot keep %s as %s.bak: %s\n", optionName.c_str(),
+                     optionName.c_str(), ec.message().c_str());
+        return 1;
+      }
+      std::fprintf(stderr, "telmar-host: %s replaced by '%s'; the old one is %s.bak\n",
+                   optionName.c_str(), o.optionFile.c_str(), optionName.c_str());
+    }
     std::filesystem::copy_file(optionFile, optionName,
                                std::filesystem::copy_options::overwrite_existing, ec);
     if (ec) {
@@ -347,6 +397,11 @@ int Main(int argc, char** argv) {
     }
   } else if (!network.empty() && !std::filesystem::exists(optionName)) {
     std::ofstream(optionName) << "[Lns]\nNetwork=" << network << "\n\n[Macros]\n";
+  } else if (!network.empty()) {
+    std::fprintf(stderr,
+                 "telmar-host: --network %s is not used: the working directory already has %s, "
+                 "whose Network key counts\n",
+                 o.network.c_str(), optionName.c_str());
   }
 
   bool interactive = script.empty() && hostsim::StdinIsTerminal();
@@ -358,6 +413,14 @@ int Main(int argc, char** argv) {
   kesthost::SetHistoryLimit(kHistoryEntries);
   hostsim::Console console;
   console.logLevel = o.logLevel;
+  console.errorsOnly = o.errorsOnly;
+  if (!o.logFile.empty()) {
+    console.logFile = std::fopen(logFile.c_str(), "a");
+    if (!console.logFile) {
+      std::fprintf(stderr, "telmar-host: cannot write the log file '%s'\n", o.logFile.c_str());
+      return 2;
+    }
+  }
   hostsim::Host host;
   host.console = &console;
   host.instanceNumber = o.instance;
@@ -420,6 +483,10 @@ int Main(int argc, char** argv) {
   } else if (!script.empty() && status == 0) {
     hostsim::Say(console, o.script + ": passed (" + std::to_string(stats.lines) + " commands, " +
                               std::to_string(stats.expectations) + " expectations)");
+  }
+  if (console.logFile) {
+    std::fclose(console.logFile);
+    console.logFile = nullptr;
   }
   if (o.tempWorkdir) {
     if (o.keep) {

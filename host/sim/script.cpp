@@ -64,7 +64,9 @@ const std::vector<CommandInfo> kCommands = {
      "          detached (its device is detached), stale (/M:p at polling rate 0: the\n"
      "          library never polls it)\n"
      "  changed: simulation seconds since the start when the value last changed"},
-    {"log", "LEVEL", "Shows log lines of LEVEL and above (8 all, 32 errors only, 99 none)."},
+    {"log", "LEVEL",
+     "Shows log lines of LEVEL and above (8 all; 32 the driver's level-32 lines, failures and\n"
+     "routine ones alike; 99 none)."},
     {"clearlog", "", "Forgets the log lines so far (for expect log / nolog)."},
     {"sleep", "MS", "Waits MS milliseconds of real time."},
     {"wait-file", "NAME [MS]",

@@ -171,4 +171,68 @@ TEST(HostProgram, ABrowseWithoutARunningDriverFindsNoSharedBlock) {
             std::string::npos);
 }
 
+// What goes wrong says why: the network's reason after a failed command, files checked alone,
+// gates not bound at the start, an option file that would be overwritten, a --network that
+// does not count, and the --errors filter and --log-file.
+TEST(HostProgram, EveryRefusalSaysWhy) {
+  ScopedTempDir dir;
+  auto has = [](const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+  };
+  dir.WriteFile("net.txt", "network Plant\ndevise A\n");
+  dir.WriteFile("TELMAR01.int", "[Lns]\nNetwork=net.txt\n");
+  dir.WriteFile("s.script", "coldstart\n");
+  HostRun run = RunHost(dir, "--workdir . --script s.script");
+  EXPECT_TRUE(has(run.out, "ColdStart -> 2\n  network: ")) << run.out;
+  EXPECT_TRUE(has(run.out, "net.txt:2: unknown statement 'devise'")) << run.out;
+  EXPECT_EQ(dir.ReadFile("TELMAR01.int"), "[Lns]\nNetwork=net.txt\n") << "a failed start";
+  run = RunHost(dir, "--check-network net.txt");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.err, "net.txt:2: unknown statement 'devise'")) << run.err;
+  dir.WriteFile("g.gates", "1 3 0 0 #R101.nviSetpoint\n2 3 0 0 #R101.nvoNothing\n");
+  run = RunHost(dir, "--check-gates g.gates");
+  EXPECT_EQ(run.status, 0) << run.err;
+
+  // Gates that are not bound at the start fail the run unless allowed; a refused write
+  // carries the network's reason, and show names a gate's last error.
+  dir.WriteFile("demo.int", kOptionFile);
+  dir.WriteFile("TELMAR01.int", kOptionFile);
+  run = RunHost(dir, "--workdir . --option-file demo.int --gates g.gates --start");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(has(run.out, "1 of 2 gates bound\n  gate 2 '#R101.nvoNothing' (g.gates:2): "))
+      << run.out;
+  EXPECT_TRUE(has(run.err, "1 gate was not bound at the start")) << run.err;
+  dir.WriteFile("w.script", "write 1 1000\nshow 2\n");
+  run = RunHost(dir,
+                "--workdir . --option-file demo.int --gates g.gates --start --allow-unbound "
+                "--script w.script --errors --log-file all.log");
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(has(run.out,
+                  "write 1 1000 -> 1\n  network: Building.Floor1.Room101.nviSetpoint: "
+                  "value 1000 out of range"))
+      << run.out;
+  EXPECT_TRUE(has(run.out,
+                  "  last error  TelMAR: SingleAddressParser fail, "
+                  "'Building.Floor1.Room101.nvoNothing' not found in Lon tree"))
+      << run.out;
+  // --errors hides the routine level-32 lines, the log file has them.
+  EXPECT_TRUE(has(run.out, "NVSingleWrite failed on WriteNV")) << run.out;
+  EXPECT_FALSE(has(run.out, "Remote = 0")) << run.out;
+  EXPECT_TRUE(has(dir.ReadFile("all.log"), "[32] TelMAR: Remote = 0"));
+  EXPECT_TRUE(has(dir.ReadFile("all.log"), "1 of 2 gates bound"));
+
+  // An option file that differs is not overwritten without being asked to.
+  dir.WriteFile("TELMAR01.int", std::string(kOptionFile) + "#002 = Building.Floor2\n");
+  run = RunHost(dir, "--workdir . --option-file demo.int --network Demo");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_TRUE(has(run.err, "TELMAR01.int differs from 'demo.int'")) << run.err;
+  EXPECT_TRUE(has(run.err, "--replace-option-file")) << run.err;
+  run = RunHost(dir, "--workdir . --option-file demo.int --replace-option-file");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir.ReadFile("TELMAR01.int"), kOptionFile);
+  EXPECT_TRUE(has(dir.ReadFile("TELMAR01.int.bak"), "#002 = Building.Floor2"));
+  run = RunHost(dir, "--workdir . --network other.txt");
+  EXPECT_TRUE(has(run.err, "--network other.txt is not used")) << run.err;
+}
+
 }  // namespace
