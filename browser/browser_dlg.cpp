@@ -63,6 +63,19 @@ std::string NewMacroName(const MacroTable& macros) {
   }
 }
 
+constexpr int kLargestFieldIndex = 255;
+
+// The position of a field among the fields of its NV: the index the library gives it.
+int FieldIndex(const CTreeCtrl& tree, HTREEITEM item) {
+  int index = 0;
+  HTREEITEM sibling = tree.GetNextItem(tree.GetParentItem(item), TVGN_CHILD);
+  while (sibling && sibling != item) {
+    ++index;
+    sibling = tree.GetNextItem(sibling, TVGN_NEXT);
+  }
+  return index;
+}
+
 void RemoveOption(std::string& address, const char* kind) {
   size_t at = address.find(kind);
   if (at != std::string::npos) address.erase(at, kOptionLength);
@@ -153,6 +166,11 @@ void CBrowserDlg::OnSelchangedTree(NMHDR* header, LRESULT* result) {
     int image = -1, selectedImage = -1;
     m_tree.GetItemImage(item, image, selectedImage);
     bool options = image == kImageNV || image == kImageNVField;
+    // OK only for an item that can become a gate: a device, an NV, or a field whose index
+    // fits the byte that the gate's binding keeps it in (the driver refuses larger ones).
+    bool gate = image == kImageDevice || image == kImageNV ||
+                (image == kImageNVField && FieldIndex(m_tree, item) <= kLargestFieldIndex);
+    GetDlgItem(IDOK).EnableWindow(gate);
     m_bindingCombo.EnableWindow(options);
     m_typesCombo.EnableWindow(options);
     GetDlgItem(IDC_POLLING).EnableWindow(options);

@@ -15,6 +15,7 @@ constexpr int IDC_BINDING = 1004;
 constexpr int IDC_TYPES = 1005;
 
 // Tree image indices the dialog depends on.
+constexpr int kImageDevice = 6;
 constexpr int kImageNV = 8;
 constexpr int kImageNVField = 10;
 constexpr int kTreeImageCount = 14;

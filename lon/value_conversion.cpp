@@ -76,6 +76,20 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
   VARTYPE target = GateTypeToVariantType(gateType);
   uint8_t local[4] = {0, 0, 0, 0};
 
+  // A byte array (format "/F:b") read into a text gate becomes its bytes as hex digits
+  // ("0A1B2C"): the platform's own coercion would pack the bytes into unreadable text, or
+  // refuse them. Whole bytes only, as many as the text gate holds.
+  if (gateType == kGateText && value->vt == VT_ARRAY_UI1) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    size_t n = 0;
+    for (uint32_t i = 0; value->parray && i < value->parray->size && n + 2 <= kGateTextMax; ++i) {
+      text[n++] = kDigits[value->parray->data[i] >> 4];
+      text[n++] = kDigits[value->parray->data[i] & 0x0F];
+    }
+    text[n] = '\0';
+    return 1;
+  }
+
   if (value->vt != target) {
     VARTYPE present = value->vt;
     err(kLogTrace, "telMAR: VariantToKestValue before change type = %d %d", target, present);

@@ -166,8 +166,21 @@ TEST_F(ComposeTest, OptionsFollowTheSelectedItemsImage) {
     for (int id : {IDC_BINDING, IDC_TYPES, IDC_POLLING, IDC_CLEAR_OPTIONS}) {
       EXPECT_EQ(dlg_.GetDlgItem(id).IsWindowEnabled(), allowed) << id;
     }
-    for (int id : {IDOK, IDCANCEL, IDC_REFRESH}) EXPECT_TRUE(dlg_.GetDlgItem(id).IsWindowEnabled());
+    // OK only for an item that can become a gate.
+    bool gate = allowed || image == kImageDevice;
+    EXPECT_EQ(dlg_.GetDlgItem(IDOK).IsWindowEnabled(), gate);
+    for (int id : {IDCANCEL, IDC_REFRESH}) EXPECT_TRUE(dlg_.GetDlgItem(id).IsWindowEnabled());
   }
+  // A field whose index does not fit one byte cannot become a gate either.
+  HTREEITEM nv = AddPath({"Dev", "nvoBig"});
+  std::vector<HTREEITEM> fields;
+  for (int i = 0; i <= 256; ++i) {
+    fields.push_back(dlg_.m_tree.InsertItem(("f" + std::to_string(i)).c_str(), kImageNVField, nv));
+  }
+  Select(fields[256]);
+  EXPECT_FALSE(dlg_.GetDlgItem(IDOK).IsWindowEnabled());
+  Select(fields[255]);
+  EXPECT_TRUE(dlg_.GetDlgItem(IDOK).IsWindowEnabled());
 }
 
 TEST_F(ComposeTest, SelectionWithoutNewItemOnlyClearsTheResult) {

@@ -237,6 +237,30 @@ TEST_F(ValueConversion, TextIsCutAtEightyBytesOnWholeCharacters) {
   }
 }
 
+// A byte array ("/F:b") read into a text gate shows its bytes as hex digits, whole bytes only.
+TEST_F(ValueConversion, ByteArrayIntoATextGateBecomesHexDigits) {
+  const struct {
+    std::vector<uint8_t> bytes;
+    std::string out;
+  } rows[] = {
+      {{0x0A, 0x1B, 0x2C}, "0A1B2C"},
+      {{}, ""},
+      {std::vector<uint8_t>(50, 0xFF), std::string(80, 'F')},
+  };
+  for (const auto& row : rows) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_ARRAY_UI1;
+    v.parray = ByteArrayCreate(row.bytes.data(), static_cast<uint32_t>(row.bytes.size()));
+    char text[120];
+    std::memset(text, kPoison, sizeof(text));
+    ASSERT_EQ(VariantToKestValue(&v, kGateText, nullptr, text), 1);
+    EXPECT_EQ(std::string(text), row.out);
+    EXPECT_EQ(uint8_t(text[81]), kPoison);
+    VariantClear(&v);
+  }
+}
+
 TEST_F(ValueConversion, AbsentStringGivesEmptyTextAndNonTextTypesLeaveTheBuffer) {
   VARIANT v;
   VariantInit(&v);
