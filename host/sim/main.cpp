@@ -10,6 +10,7 @@
 #include "host/kest_host.h"
 #include "host/sim/demo.h"
 #include "host/sim/host_sim.h"
+#include "host/sim/line_editor.h"
 #include "host/sim/run.h"
 #include "host/sim/script.h"
 #include "host/sim/sim_os.h"
@@ -255,15 +256,30 @@ int RunLines(hostsim::Host& host, const hostsim::RunOptions& run,
 
 // Standard input: a user at a terminal (errors shown, the session goes on, gates polled while
 // waiting) or a pipe (like a script, line by line as it comes).
+int RunInputLines(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats,
+                  bool edited);
+
 int RunInput(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats) {
+  // At a terminal, lines are edited (arrow keys, history) when the program has a line editor.
+  bool edited = run.interactive && hostsim::LineEditorStart("telmar-host> ");
+  int status = RunInputLines(host, run, stats, edited);
+  if (edited) hostsim::LineEditorStop();
+  return status;
+}
+
+int RunInputLines(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats,
+                  bool edited) {
   for (int number = 1;; ++number) {
-    if (run.interactive) {
+    if (run.interactive && !edited) {
       std::fputs("telmar-host> ", stdout);
       std::fflush(stdout);
     }
     std::string text;
     hostsim::InputStatus status;
-    while ((status = hostsim::ReadInputLine(&text, 50)) == hostsim::InputStatus::kTimeout) {
+    auto read = [&] {
+      return edited ? hostsim::LineEditorRead(&text, 50) : hostsim::ReadInputLine(&text, 50);
+    };
+    while ((status = read()) == hostsim::InputStatus::kTimeout) {
       if (hostsim::Interrupted()) return 130;
       if (run.interactive && !host.manualClock) {
         hostsim::PollDueGates(host);
