@@ -502,10 +502,12 @@ void RouteWrites(Host& host) {
     // The script's "last result" stays the command it gave, not this write of the host's own.
     uint32_t lastResult = host.lastResult;
     std::string lastCommand = host.lastCommand;
+    std::string networkReason = host.networkReason;
     uint32_t rc;
     WriteGate(host, id, cell, text, &rc);
     host.lastResult = lastResult;
     host.lastCommand = lastCommand;
+    host.networkReason = networkReason;
     if (host.console) {
       Say(*host.console, "host: gate " + std::to_string(id) +
                              " was written by the browser; SingleWrite -> " + std::to_string(rc));

@@ -176,6 +176,7 @@ bool RunBrowse(Context& c) {
   if (!outcome.shown.empty()) Out(c.host, "dialog: " + outcome.shown);
   Out(c.host,
       "browse -> " + std::to_string(outcome.result) + ", address '" + outcome.address + "'");
+  Explain(c.host);
   if (!outcome.error.empty()) return Fail(c, outcome.error);
   return true;
 }
