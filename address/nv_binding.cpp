@@ -63,6 +63,13 @@ void WarnNeverPolled(DriverInstance* instance, const GateAddressParams* params, 
 // so when that changed the format under another bound gate on the same item.
 void NoteFormat(DriverInstance* instance, const GateAddressParams* params, const char* binder,
                 const std::string& lonPart, CNVItem* item, int field, VARTYPE formatType) {
+  // A byte array becomes hex digits in a text gate; no other gate type can take it.
+  if (formatType == VT_ARRAY_UI1 && params->gateType != kGateText) {
+    err(kLogError,
+        "%s: %s '%s' has the byte-array format (/F:b), which only a text gate (type 7) can "
+        "read, as hex digits: reads of gate %u (type %u) will fail",
+        instance->name.c_str(), binder, lonPart.c_str(), params->gateId, params->gateType);
+  }
   DriverInstance::ItemFormat& entry = instance->itemFormats[{item, field}];
   if (entry.gateId != 0 && entry.gateId != params->gateId && entry.formatType != formatType) {
     GateBinding** other = instance->bindingMap.Find(entry.gateId);

@@ -32,8 +32,10 @@ TEST_F(NetworkTest, PassedOverAndRefusedGetALineOfTheirOwn) {
       {"/F:i", 4, 3,
        "format of 'Building.Floor1.Room101.nvoSpaceTemp' changed from vt 4 (gate 1) "
        "to vt 3 (gate 4)"},
-      {"/F:i", 5, 3, nullptr},                                    // the same format again
-      {"", 4, 3, "changed from vt 3 (gate 5) to vt 4 (gate 4)"},  // gate 4 parsed again
+      {"/F:i", 5, 3, nullptr},                                           // the same format again
+      {"", 4, 3, "changed from vt 3 (gate 5) to vt 4 (gate 4)"},         // gate 4 parsed again
+      {"/F:b", 8, 7, "changed from vt 4 (gate 4) to vt 8209 (gate 8)"},  // text gate: hex digits
+      {"/F:b", 9, 3, "has the byte-array format (/F:b), which only a text gate (type 7) can read"},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.address);
