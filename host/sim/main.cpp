@@ -411,6 +411,11 @@ int Main(int argc, char** argv) {
                    o.optionFile.c_str(), ec.message().c_str());
       return 1;
     }
+    if (!network.empty()) {
+      std::fprintf(stderr,
+                   "telmar-host: --network %s is not used: the Network key of '%s' counts\n",
+                   o.network.c_str(), o.optionFile.c_str());
+    }
   } else if (!network.empty() && !std::filesystem::exists(optionName)) {
     std::ofstream(optionName) << "[Lns]\nNetwork=" << network << "\n\n[Macros]\n";
   } else if (!network.empty()) {
