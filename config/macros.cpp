@@ -2,6 +2,7 @@
 #include "config/macros.h"
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "config/option_file.h"
@@ -9,6 +10,7 @@
 #include "core/host_api.h"
 #include "core/test_point.h"
 #include "platform/file_lock.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 
 namespace {
@@ -91,11 +93,92 @@ void LockFile(FILE* f, const std::string& file) {
   }
 }
 
+// How the file stores its text: 8-bit, or UTF-16 of either byte order after its byte-order mark
+// (as an editor saves "Unicode"). Anything else, a UTF-8 mark included, is 8-bit text.
+enum class Encoding { k8Bit, kUtf16Le, kUtf16Be };
+
+// From the file's first bytes; leaves the file at its start.
+Encoding ReadEncoding(FILE* f) {
+  std::rewind(f);
+  const int b0 = std::fgetc(f);
+  const int b1 = std::fgetc(f);
+  std::rewind(f);
+  if (b0 == 0xFF && b1 == 0xFE) return Encoding::kUtf16Le;
+  if (b0 == 0xFE && b1 == 0xFF) return Encoding::kUtf16Be;
+  return Encoding::k8Bit;
+}
+
+// The file's lines, read under its lock. An 8-bit file is read line by line; a UTF-16 one is
+// decoded whole into the local code page and its lines given as an 8-bit file gives them.
+struct OptionText {
+  FILE* file = nullptr;
+  Encoding encoding = Encoding::k8Bit;
+  std::string decoded;
+  size_t next = 0;
+};
+
+OptionText ReadOptionText(FILE* f) {
+  OptionText text;
+  text.file = f;
+  text.encoding = ReadEncoding(f);
+  if (text.encoding == Encoding::k8Bit) return text;
+  const bool little = text.encoding == Encoding::kUtf16Le;
+  std::fseek(f, 2, SEEK_SET);
+  std::u16string wide;
+  unsigned char unit[2];
+  while (std::fread(unit, 1, 2, f) == 2) {  // a stray last byte is dropped
+    wide.push_back(static_cast<char16_t>(little ? unit[0] | unit[1] << 8 : unit[0] << 8 | unit[1]));
+  }
+  text.decoded = WideToMultiByte(wide);
+  return text;
+}
+
+// The next line as fgets gives it through a buffer of kLineSize: the line break kept, the rest
+// of a longer line as the next one.
+bool NextLine(OptionText* text, char (&line)[kLineSize]) {
+  if (text->encoding == Encoding::k8Bit) return std::fgets(line, kLineSize, text->file);
+  if (text->next >= text->decoded.size()) return false;
+  size_t n = 0;
+  while (n < kLineSize - 1 && text->next < text->decoded.size()) {
+    const char c = text->decoded[text->next++];
+    line[n++] = c;
+    if (c == '\n') break;
+  }
+  line[n] = 0;
+  return true;
+}
+
+// Whether the file is empty (after its mark) or its last character is a line break.
+bool EndsLine(FILE* f, Encoding encoding) {
+  if (encoding == Encoding::k8Bit) return std::fseek(f, -1, SEEK_END) != 0 || std::fgetc(f) == '\n';
+  unsigned char unit[2];
+  if (std::fseek(f, 0, SEEK_END) != 0 || std::ftell(f) < 4) return true;
+  if (std::fseek(f, -2, SEEK_END) != 0 || std::fread(unit, 1, 2, f) != 2) return false;
+  return encoding == Encoding::kUtf16Le ? unit[0] == '\n' && unit[1] == 0
+                                        : unit[0] == 0 && unit[1] == '\n';
+}
+
+// Appends s (local code page) in the file's own encoding. False when it could not be written.
+bool Append(FILE* f, Encoding encoding, const std::string& s) {
+  // Switching from reading to writing needs a positioning call.
+  std::fseek(f, 0, SEEK_END);
+  if (encoding == Encoding::k8Bit) return std::fputs(s.c_str(), f) >= 0;
+  const bool little = encoding == Encoding::kUtf16Le;
+  std::string bytes;
+  for (char16_t c : MultiByteToWide(s)) {
+    const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+    bytes += little ? lo : hi;
+    bytes += little ? hi : lo;
+  }
+  return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+}
+
 }  // namespace
 
 int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
-  FILE* f = std::fopen(file.c_str(), "r+");
+  // Binary, so that UTF-16 text passes unchanged.
+  FILE* f = std::fopen(file.c_str(), "rb+");
   if (!f) {
     err(kLogError, "telMar: failed to open initialization file: '%s'", file.c_str());
     return 2;
@@ -103,11 +186,12 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
   // The driver and browse commands in other processes read and append this file: the search for
   // the header and its append are one step for all of them.
   LockFile(f, file);
+  OptionText text = ReadOptionText(f);
 
   char line[kLineSize];
   int lineNumber = 0;
   bool found = false;
-  while (std::fgets(line, sizeof line, f)) {
+  while (NextLine(&text, line)) {
     ++lineNumber;
     if (IsMacrosHeader(TrimRight(TrimLeft(line)))) {
       found = true;
@@ -118,20 +202,18 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
   if (headerMissing) *headerMissing = !found;
   if (!found && !headerMissing) {
     TestPoint("LoadMacros:no header");
-    // Switching from reading to writing needs a positioning call.
-    std::fseek(f, 0, SEEK_END);
-    std::fputs("\n[Macros]\n", f);
+    Append(f, text.encoding, "\n[Macros]\n");
   } else if (found) {
     table->RemoveAll();
     // The section runs to the end of the file: later section headers do not end it.
-    while (std::fgets(line, sizeof line, f)) {
+    while (NextLine(&text, line)) {
       ++lineNumber;
-      std::string_view text = TrimRight(TrimLeft(line));
-      if (text.empty() || text.front() != '#') continue;
-      size_t eq = text.find('=');
+      std::string_view entry = TrimRight(TrimLeft(line));
+      if (entry.empty() || entry.front() != '#') continue;
+      size_t eq = entry.find('=');
       if (eq == std::string_view::npos) continue;
-      std::string_view name = TrimRight(text.substr(0, eq));
-      std::string_view value = TrimLeft(text.substr(eq + 1));
+      std::string_view name = TrimRight(entry.substr(0, eq));
+      std::string_view value = TrimLeft(entry.substr(eq + 1));
       if (table->Contains(name)) {
         err(kLogError, "telMar: : Macro '%s' on line %d already define", std::string(name).c_str(),
             lineNumber);
@@ -151,19 +233,17 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
 
 void AppendMacrosHeader(VpiRequest* request) {
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
-  FILE* f = std::fopen(file.c_str(), "r+");
+  FILE* f = std::fopen(file.c_str(), "rb+");
   if (!f) return;
   // A browse in another process may have added the header since the load: look again.
   LockFile(f, file);
+  OptionText text = ReadOptionText(f);
   char line[kLineSize];
   bool found = false;
-  while (!found && std::fgets(line, sizeof line, f)) {
+  while (!found && NextLine(&text, line)) {
     found = IsMacrosHeader(TrimRight(TrimLeft(line)));
   }
-  if (!found) {
-    std::fseek(f, 0, SEEK_END);
-    std::fputs("\n[Macros]\n", f);
-  }
+  if (!found) Append(f, text.encoding, "\n[Macros]\n");
   std::fclose(f);
 }
 
@@ -184,19 +264,19 @@ int AddMacro(const std::string& name, const std::string& value, VpiRequest* requ
   inst->macros.Set(name, value);
 
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
-  FILE* f = std::fopen(file.c_str(), "a+");
+  FILE* f = std::fopen(file.c_str(), "ab+");
   if (!f) {
     err(kLogError, "%s: failed on AddMacro() while open initialization file: '%s' ", n,
         file.c_str());
     return 2;
   }
   LockFile(f, file);  // appends of other processes never interleave with this one
-  // The macro gets a line of its own and ends it, so that the file always ends with a line
-  // break and a line added after it by hand stays a line of its own.
-  bool endsLine = std::fseek(f, -1, SEEK_END) != 0 || std::fgetc(f) == '\n';
-  std::fseek(f, 0, SEEK_END);
-  bool written =
-      std::fprintf(f, "%s%s = %s\n", endsLine ? "" : "\n", name.c_str(), value.c_str()) >= 0;
+  // The macro is written in the file's own encoding. It gets a line of its own and ends it, so
+  // that the file always ends with a line break and a line added after it by hand stays a line
+  // of its own.
+  const Encoding encoding = ReadEncoding(f);
+  const char* lineBreak = EndsLine(f, encoding) ? "" : "\n";
+  bool written = Append(f, encoding, lineBreak + name + " = " + value + "\n");
   written = std::fclose(f) == 0 && written;
   if (!written) {
     // The macro stays in the table for the life of the instance, as when the file cannot open.

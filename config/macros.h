@@ -1,4 +1,5 @@
-// The [Macros] section of the option file.
+// The [Macros] section of the option file. A file saved as UTF-16 (either byte order, with its
+// byte-order mark) is read and appended in that encoding; any other file as 8-bit text.
 #pragma once
 
 #include <string>

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "core/test_point.h"
+#include "platform/text.h"
 #include "tests/config/config_fixture.h"
 
 namespace {
@@ -181,6 +182,41 @@ TEST_F(MacrosTest, AddMacroAppendsOneMacroPerLineThatLoadsBack) {
   inst_->macros.Set("#H", "by hand");
   EXPECT_EQ(Contents(reloaded), Contents(inst_->macros));
   EXPECT_EQ(Contents(reloaded).size(), 5u);
+}
+
+// Text (UTF-8) as a file saved as UTF-16 of the byte order, with its byte-order mark.
+std::string Utf16File(const std::string& text, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t c : MultiByteToWide(text)) {
+    const char lo = static_cast<char>(c & 0xFF), hi = static_cast<char>(c >> 8);
+    bytes += little ? lo : hi;
+    bytes += little ? hi : lo;
+  }
+  return bytes;
+}
+
+TEST_F(MacrosTest, Utf16FileIsReadAndAppendedInItsOwnEncoding) {
+  for (bool little : {true, false}) {
+    // No header: it is appended as UTF-16.
+    const std::string options = "[Lns]\r\nRemote=1\r\n";
+    dir_.WriteFile("TELMAR01.int", Utf16File(options, little));
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(File(), Utf16File(options + "\n[Macros]\n", little)) << little;
+
+    // The last line has no line break: the macro starts a line of its own.
+    const std::string macros = options + "[Macros]\r\n#A = Gebäude.1\r\n#A = again\r\n#€ = x";
+    dir_.WriteFile("TELMAR01.int", Utf16File(macros, little));
+    inst_->macros.RemoveAll();
+    kesthost::ClearLog();
+    ASSERT_EQ(LoadMacros(&request_, &inst_->macros), 0);
+    EXPECT_EQ(Contents(inst_->macros), (Table{{"#A", "Gebäude.1"}, {"#€", "x"}})) << little;
+    EXPECT_EQ(LogAt(32), std::vector<std::string>{"telMar: : Macro '#A' on line 5 already define"});
+    EXPECT_EQ(AddMacro("#B", "Straße 𝄞", &request_), 0);
+    EXPECT_EQ(File(), Utf16File(macros + "\n#B = Straße 𝄞\n", little)) << little;
+    EXPECT_EQ(Load(), 0);
+    EXPECT_EQ(Contents(table_), Contents(inst_->macros)) << little;
+    EXPECT_EQ(table_.Count(), 3u) << little;
+  }
 }
 
 TEST_F(MacrosTest, AddMacroCreatesAMissingFileAndKeepsTheMacroWhenItCannotWrite) {
