@@ -41,7 +41,11 @@ WaitResult EventWait(PlatformEvent* event, int timeoutMs) {
     return WaitResult::kFailed;
   }
   std::unique_lock<std::mutex> held(event->lock);
-  if (timeoutMs < 0) {
+  if (timeoutMs == 0) {
+    // A test of the state: no wait on the condition, which would cost a system call even
+    // with a deadline already past.
+    if (!event->signalled) return WaitResult::kTimeout;
+  } else if (timeoutMs < 0) {
     event->changed.wait(held, [event] { return event->signalled; });
   } else if (!event->changed.wait_for(held, std::chrono::milliseconds(timeoutMs),
                                       [event] { return event->signalled; })) {
