@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/support/table_row.h"
 #include "core/host_records.h"
 #include "core/vpi_main.h"
 #include "host/kest_host.h"
@@ -221,19 +223,6 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, double> counters;  // medians
 };
 
-void PrintRatio(const RatioReporter& rep, const char* what, const char* base, double goal,
-                bool atMost) {
-  auto w = rep.nsPerItem.find(what);
-  auto b = rep.nsPerItem.find(base);
-  if (w == rep.nsPerItem.end() || b == rep.nsPerItem.end() || b->second <= 0) return;
-  double ratio = w->second / b->second;
-  std::printf("ratio %-16s / %-20s = %8.2f", what + 3, base + 3, ratio);
-  if (goal > 0)
-    std::printf("  (goal %s %.2f: %s)", atMost ? "<=" : ">=", goal,
-                (atMost ? ratio <= goal : ratio >= goal) ? "met" : "MISSED");
-  std::printf("\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -250,20 +239,27 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   StopDriver();
 
-  for (const char* name : {"read_ratio", "write_ratio"}) {
-    auto it = reporter.counters.find(name);
+  auto ns = [&](const char* name) {
+    auto it = reporter.nsPerItem.find(name);
+    return it == reporter.nsPerItem.end() ? NAN : it->second;
+  };
+  const double handOff = ns("BM_HandOffRoundTrip");
+  const char* const commands[][2] = {{"read_ratio", "SingleRead"}, {"write_ratio", "SingleWrite"}};
+  for (const auto& [counter, command] : commands) {
+    auto it = reporter.counters.find(counter);
     if (it == reporter.counters.end()) continue;
-    std::printf("%s (interleaved, vs the bare hand-off) = %.2f  (goal <= 1.50: %s)\n", name,
-                it->second, it->second <= 1.5 ? "met" : "MISSED");
+    PrintRow(std::string(command) + " through VpiMain, interleaved with the hand-off",
+             Duration(ns((std::string("BM_") + command).c_str())),
+             "WarmStart hand-off " + Duration(handOff), it->second, "ratio <= 1.5",
+             CheckGoal(it->second, "<=", 1.5));
   }
-  PrintRatio(reporter, "BM_SingleRead", "BM_HandOffRoundTrip", 0, true);
-  PrintRatio(reporter, "BM_SingleWrite", "BM_HandOffRoundTrip", 0, true);
-  PrintRatio(reporter, "BM_ListenerPath", "BM_BareConversion", 0, true);
-  auto l = reporter.nsPerItem.find("BM_ListenerPath");
-  if (l != reporter.nsPerItem.end() && l->second > 0) {
-    double perSecond = 1e9 / l->second;
-    std::printf("listener path: %.0f updates/s  (goal >= 500000: %s)\n", perSecond,
-                perSecond >= 500000 ? "met" : "MISSED");
+  const double listener = ns("BM_ListenerPath");
+  const double bare = ns("BM_BareConversion");
+  if (listener > 0) {
+    const double perSecond = 1e9 / listener;
+    PrintRow("listener path, network change to host gate",
+             Format("%.2f M updates/s", perSecond / 1e6), "bare value conversion " + Duration(bare),
+             listener / bare, ">= 0.5 M updates/s", CheckGoal(perSecond, ">=", 500000));
   }
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "bench/support/table_row.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
 #include "host/kest_host.h"
@@ -131,8 +132,16 @@ int main(int argc, char** argv) {
 
   auto base = reporter.nsPerItem.find("BM_BareConversionR4");
   if (base == reporter.nsPerItem.end() || base->second <= 0) return 0;
-  for (const auto& [name, ns] : reporter.nsPerItem) {
-    std::printf("ratio %-22s / BareConversionR4 = %8.2f\n", name.c_str() + 3, ns / base->second);
+  const char* const figures[][2] = {
+      {"BM_BareConversionI2", "VT_I2 to a float gate, bare"},
+      {"BM_CoercedConversion", "VT_I2 to a float gate, coerced with its log line"},
+      {"BM_PutValueFromVariant", "KestGatePutValueFromVariant into the host stand-in"},
+  };
+  for (const auto& [name, figure] : figures) {
+    auto it = reporter.nsPerItem.find(name);
+    if (it == reporter.nsPerItem.end()) continue;
+    PrintRow(figure, Duration(it->second), "bare VT_R4 conversion " + Duration(base->second),
+             it->second / base->second, "-", GoalResult::kNone);
   }
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <map>
 #include <string>
 
+#include "bench/support/table_row.h"
 #include "lon/lns.h"
 #include "netsim/lonsim_control.h"
 
@@ -112,10 +113,10 @@ int main(int argc, char** argv) {
   auto e = reporter.time.find("BM_LoadExplicitNvLines");
   if (p != reporter.time.end() && e != reporter.time.end() && e->second > 0) {
     double ratio = p->second / e->second;
-    std::printf("ratio load of 1000 devices from profiles / with explicit NV lines = %.2f\n",
-                ratio);
-    std::printf("goal profiles load within 2 x the explicit lines: %.2f  (goal <= 2: %s)\n", ratio,
-                ratio <= 2 ? "met" : "MISSED");
+    PrintRow("load a network file of 1000 devices built from profiles",
+             Format("%.2f ms", p->second),
+             Format("the same with explicit NV lines %.2f ms", e->second), ratio, "ratio <= 2",
+             CheckGoal(ratio, "<=", 2));
   }
   return 0;
 }
