@@ -106,7 +106,8 @@ BENCHMARK(BM_EventPingPong)->UseRealTime();
 
 // Rounds of kRoundTrips WarmStarts and as many bare ping-pongs, one of each in turn (which goes
 // first alternates), so that both see the same load of a shared machine: the ratio of each
-// round's totals, and the median of the rounds.
+// round's totals, and the median of the rounds of all iterations (a burst of load on a shared
+// machine can skew every round of one iteration).
 constexpr int kRounds = 21;
 constexpr int kRoundTrips = 500;
 
@@ -158,13 +159,14 @@ void BM_InterleavedHandOffRatio(benchmark::State& state) {
   EventClose(p.pong);
   std::sort(ratios.begin(), ratios.end());
   const double trips = static_cast<double>(ratios.size()) * kRoundTrips;
+  state.counters["rounds"] = static_cast<double>(ratios.size());
   state.counters["median_ratio"] = ratios[ratios.size() / 2];
   state.counters["lowest_ratio"] = ratios.front();
   state.counters["highest_ratio"] = ratios.back();
   state.counters["warm_ns"] = warmSeconds * 1e9 / trips;
   state.counters["bare_ns"] = bareSeconds * 1e9 / trips;
 }
-BENCHMARK(BM_InterleavedHandOffRatio)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_InterleavedHandOffRatio)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 double ProcessCpuSeconds() {
   rusage usage{};
@@ -218,10 +220,10 @@ int main(int argc, char** argv) {
   const auto& c = reporter.counters;
   if (c.count("median_ratio")) {
     double ratio = c.at("median_ratio");
-    PrintRow(
-        Format("WarmStart round trip through VpiMain, median of %d interleaved rounds", kRounds),
-        Duration(c.at("warm_ns")), "event ping-pong " + Duration(c.at("bare_ns")), ratio,
-        "ratio <= 1.5", CheckGoal(ratio, "<=", 1.5));
+    PrintRow(Format("WarmStart round trip through VpiMain, median of %.0f interleaved rounds",
+                    c.at("rounds")),
+             Duration(c.at("warm_ns")), "event ping-pong " + Duration(c.at("bare_ns")), ratio,
+             "ratio <= 1.5", CheckGoal(ratio, "<=", 1.5));
   }
   if (c.count("cpu_percent_of_core")) {
     double idle = c.at("cpu_percent_of_core");
