@@ -141,7 +141,7 @@ std::vector<std::string> WholeLongValues(const Host& host) {
     if (g.spec.type != kTextGateType || !g.hasValue) continue;
     std::string value = FormatGateValue(g.spec.type, g.cell, g.text);
     if (value.size() + 2 > 18)
-      lines.push_back("  gate " + std::to_string(id) + ": '" + value + "'");
+      lines.push_back("  gate " + std::to_string(id) + " in full: '" + value + "'");
   }
   return lines;
 }
