@@ -133,23 +133,22 @@ struct Demo {
   std::vector<std::string> failures;  // steps that could not be done
 };
 
-// The table cuts long texts: the gates whose value it cannot show whole, in full below it.
-std::vector<std::string> WholeLongValues(const Host& host) {
-  std::vector<std::string> lines;
-  std::lock_guard<std::mutex> guard(host.lock);
-  for (const auto& [id, g] : host.gates) {
-    if (g.spec.type != kTextGateType || !g.hasValue) continue;
-    std::string value = FormatGateValue(g.spec.type, g.cell, g.text);
-    if (value.size() + 2 > 18)
-      lines.push_back("  gate " + std::to_string(id) + " in full: '" + value + "'");
-  }
-  return lines;
-}
-
-// The gate table with the long values in full below it.
+// The gate table, and below it in full every text that the table had to cut.
 std::vector<std::string> TableLines(const Host& host, size_t width) {
   std::vector<std::string> table = GateTable(host, width);
-  for (std::string& line : WholeLongValues(host)) table.push_back(std::move(line));
+  std::vector<std::string> whole;
+  {
+    std::lock_guard<std::mutex> guard(host.lock);
+    for (const auto& [id, g] : host.gates) {
+      if (g.spec.type != kTextGateType || !g.hasValue) continue;
+      std::string value = "'" + FormatGateValue(g.spec.type, g.cell, g.text) + "'";
+      bool shown = std::any_of(table.begin(), table.end(), [&](const std::string& row) {
+        return row.find(value) != std::string::npos;
+      });
+      if (!shown) whole.push_back("  gate " + std::to_string(id) + " in full: " + value);
+    }
+  }
+  table.insert(table.end(), whole.begin(), whole.end());
   return table;
 }
 
