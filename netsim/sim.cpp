@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <string_view>
 
 namespace lonsim {
 namespace {
@@ -291,10 +292,13 @@ Sim& S() {
 bool Intercept(const char* op, std::initializer_list<int64_t> args, int* result) {
   Sim& s = S();
   std::lock_guard<std::mutex> lock(s.counterMu);
-  Counter& c = s.counters[op];
+  auto counter = s.counters.find(std::string_view(op));
+  if (counter == s.counters.end()) counter = s.counters.emplace(op, Counter{}).first;
+  Counter& c = counter->second;
   ++c.count;
   c.last.assign(args.begin(), args.end());
-  auto it = s.failures.find(op);
+  if (s.failures.empty()) return false;
+  auto it = s.failures.find(std::string_view(op));
   if (it == s.failures.end()) return false;
   *result = it->second.result;
   if (--it->second.times <= 0) s.failures.erase(it);

@@ -119,9 +119,11 @@ struct Sim {
   std::condition_variable tickerCv;
   uint64_t tickerGen = 0;
 
+  // Looked up by the operation's literal name on every library call: transparent comparison
+  // spares a string per lookup.
   std::mutex counterMu;
-  std::map<std::string, Counter> counters;
-  std::map<std::string, Failure> failures;
+  std::map<std::string, Counter, std::less<>> counters;
+  std::map<std::string, Failure, std::less<>> failures;
 };
 
 Sim& S();
