@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "core/host_records.h"
+#include "platform/attributes.h"
 
 extern "C" {
 uint16_t KestMkClient(const char* clientName, uint32_t mode, uint32_t flags, uint8_t* clientId);
@@ -28,7 +29,7 @@ uint16_t KestSetPlcCommStatus(uint8_t clientId, uint8_t instanceNumber, int32_t 
 uint16_t KestGetSingleVpiSampler(uint8_t clientId, uint8_t instanceNumber, int32_t* active);
 
 // The host log. level 32: errors, start and stop, option listing; level 8: traces.
-void err(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void err(int level, const char* format, ...) PLATFORM_PRINTF(2, 3);
 }
 
 constexpr int kLogError = 32;

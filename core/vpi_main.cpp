@@ -12,6 +12,7 @@
 #include "core/lifecycle.h"
 #include "core/worker.h"
 #include "lon/single_io.h"
+#include "platform/attributes.h"
 #include "platform/thread.h"
 
 PlatformEvent* requestEvent = nullptr;
@@ -132,7 +133,7 @@ uint32_t Dispatch(VpiRequest* request) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) uint32_t VpiMain(VpiRequest* request) {
+extern "C" PLATFORM_EXPORT uint32_t VpiMain(VpiRequest* request) {
   try {
     return Dispatch(request);
   } catch (const std::exception& e) {

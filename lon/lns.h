@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/attributes.h"
 #include "platform/variant.h"
 
-#if defined(__GNUC__)
-#define LNS_API __attribute__((visibility("default")))
+// The network library defines TELMAR_BUILDING_LONSIM while it builds itself.
+#if defined(TELMAR_BUILDING_LONSIM)
+#define LNS_API PLATFORM_EXPORT
 #else
-#define LNS_API
+#define LNS_API PLATFORM_IMPORT
 #endif
 
 class CNVItem;  // a registered NV; belongs to the library

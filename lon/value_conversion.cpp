@@ -1,5 +1,6 @@
 #include "lon/value_conversion.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -82,9 +83,10 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
   if (gateType == kGateText && value->vt == VT_ARRAY_UI1) {
     static const char kDigits[] = "0123456789ABCDEF";
     size_t n = 0;
-    for (uint32_t i = 0; value->parray && i < value->parray->size && n + 2 <= kGateTextMax; ++i) {
-      text[n++] = kDigits[value->parray->data[i] >> 4];
-      text[n++] = kDigits[value->parray->data[i] & 0x0F];
+    const uint8_t* bytes = ByteArrayData(value->parray);
+    for (uint32_t i = 0; i < ByteArraySize(value->parray) && n + 2 <= kGateTextMax; ++i) {
+      text[n++] = kDigits[bytes[i] >> 4];
+      text[n++] = kDigits[bytes[i] & 0x0F];
     }
     text[n] = '\0';
     return 1;
@@ -93,7 +95,10 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
   if (value->vt != target) {
     VARTYPE present = value->vt;
     err(kLogTrace, "telMAR: VariantToKestValue before change type = %d %d", target, present);
-    if (VariantChangeType(value, value, 0, target) != S_OK) {
+    // A NaN has no integer value; the platform's coercion would give an arbitrary number.
+    bool nanToInteger =
+        present == VT_R4 && std::isnan(value->fltVal) && (target == VT_I2 || target == VT_I4);
+    if (nanToInteger || VariantChangeType(value, value, 0, target) != S_OK) {
       err(kLogError, "telMAR: VariantToKestValue fail on VariantChangeType() %d -> %d", present,
           target);
       return 0;
@@ -121,7 +126,8 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
     case kGateText: {
       std::string multi;
       if (value->bstrVal) {
-        multi = WideToMultiByte(std::u16string(value->bstrVal, SysStringLen(value->bstrVal)));
+        multi = WideToMultiByte(
+            std::u16string(BstrUtf16(value->bstrVal), SysStringLen(value->bstrVal)));
       }
       // The host's buffer holds kGateTextMax bytes and the NUL; a NUL inside the string ends it
       // as the host reads it.
@@ -145,7 +151,7 @@ int KestToVariantValue(const void* hostValue, uint32_t gateType, VARIANT* value)
     VariantClear(value);
     std::u16string wide;
     if (!MultiByteToWideChecked(static_cast<const char*>(hostValue), &wide)) return 0;
-    BSTR s = SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+    BSTR s = BstrFromUtf16(wide.data(), static_cast<uint32_t>(wide.size()));
     if (!s) return 0;
     value->vt = VT_BSTR;
     value->bstrVal = s;

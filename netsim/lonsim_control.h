@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/attributes.h"
 #include "platform/variant.h"
 
-#if defined(__GNUC__)
-#define LONSIM_API __attribute__((visibility("default")))
+#if defined(TELMAR_BUILDING_LONSIM)
+#define LONSIM_API PLATFORM_EXPORT
 #else
-#define LONSIM_API
+#define LONSIM_API PLATFORM_IMPORT
 #endif
 
 namespace lonsim {

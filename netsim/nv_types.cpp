@@ -527,7 +527,7 @@ bool RawToVariant(const TypeDef& type, int field, const std::vector<uint8_t>& ra
     std::string text = RawToText(type, field, raw);
     std::u16string wide(text.size(), u'\0');
     for (size_t i = 0; i < text.size(); ++i) wide[i] = static_cast<unsigned char>(text[i]);
-    BSTR s = SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+    BSTR s = BstrFromUtf16(wide.data(), static_cast<uint32_t>(wide.size()));
     if (!s) {
       *error = "out of memory";
       return false;
@@ -578,9 +578,10 @@ bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vec
   }
   switch (value.vt) {
     case VT_ARRAY_UI1: {
-      uint32_t have = value.parray ? value.parray->size : 0;
+      uint32_t have = ByteArraySize(value.parray);
       if (field >= 0) {
-        return SetFieldBytes(type, field, have ? value.parray->data : nullptr, have, raw, error);
+        return SetFieldBytes(type, field, have ? ByteArrayData(value.parray) : nullptr, have, raw,
+                             error);
       }
       uint32_t want = type.length;
       uint32_t pos = 0;
@@ -591,18 +592,19 @@ bool VariantToRaw(const TypeDef& type, int field, const VARIANT& value, std::vec
         return false;
       }
       std::memset(raw->data() + pos, 0, want);
-      if (have) std::memcpy(raw->data() + pos, value.parray->data, have);
+      if (have) std::memcpy(raw->data() + pos, ByteArrayData(value.parray), have);
       return true;
     }
     case VT_BSTR: {
       uint32_t n = SysStringLen(value.bstrVal);
+      const char16_t* units = BstrUtf16(value.bstrVal);
       std::string text(n, '\0');
       for (uint32_t i = 0; i < n; ++i) {
-        if (value.bstrVal[i] > 0xFF) {
+        if (units[i] > 0xFF) {
           *error = "text holds a character outside ISO 8859-1";
           return false;
         }
-        text[i] = static_cast<char>(value.bstrVal[i]);
+        text[i] = static_cast<char>(units[i]);
       }
       return TextToRaw(type, field, text, raw, error, check);
     }

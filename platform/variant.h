@@ -1,71 +1,26 @@
 // The least OLE Automation VARIANT that the driver and the network library exchange values in:
 // VT_EMPTY, VT_I2, VT_I4, VT_R4, VT_BOOL (true is -1), VT_BSTR (a length-counted UTF-16 string)
 // and VT_ARRAY | VT_UI1 (a counted byte array).
+//
+// The backend's variant_types.h defines the record, the string and array types and the
+// functions VariantInit, VariantClear, VariantCopy, VariantChangeType, SysAllocStringLen,
+// SysAllocString, SysFreeString and SysStringLen with the system's signatures (on Windows they
+// are the system's). Code that must not care whether a UTF-16 unit is char16_t or the system's
+// wide character, or how a byte array is laid out, uses the helpers below.
 #pragma once
 
 #include <cstdint>
 
-using VARTYPE = uint16_t;
-using VARIANT_BOOL = int16_t;
-using HRESULT = int32_t;
-using OLECHAR = char16_t;
-using BSTR = OLECHAR*;
+#include "variant_types.h"
 
-enum : VARTYPE {
-  VT_EMPTY = 0,
-  VT_I2 = 2,
-  VT_I4 = 3,
-  VT_R4 = 4,
-  VT_BSTR = 8,
-  VT_BOOL = 11,
-  VT_UI1 = 17,
-  VT_ARRAY = 0x2000,
-};
 constexpr VARTYPE VT_ARRAY_UI1 = VT_ARRAY | VT_UI1;
 
-constexpr VARIANT_BOOL VARIANT_TRUE = -1;
-constexpr VARIANT_BOOL VARIANT_FALSE = 0;
-
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
-constexpr HRESULT DISP_E_TYPEMISMATCH = static_cast<HRESULT>(0x80020005u);
-constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
-constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
-constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
-
-// A counted array of bytes (SAFEARRAY of VT_UI1).
-struct ByteArray {
-  uint32_t size;
-  uint8_t* data;
-};
-
-struct VARIANT {
-  VARTYPE vt;
-  union {
-    int16_t iVal;
-    int32_t lVal;
-    float fltVal;
-    VARIANT_BOOL boolVal;
-    BSTR bstrVal;
-    ByteArray* parray;
-  };
-};
-
-void VariantInit(VARIANT* v);  // VT_EMPTY
-// Frees what v owns (string, array) and leaves it VT_EMPTY.
-HRESULT VariantClear(VARIANT* v);
-// Deep copy; dst is cleared first.
-HRESULT VariantCopy(VARIANT* dst, const VARIANT* src);
-// Coerces src to vt into dst (dst may be src) following the OLE Automation rules; flags 0.
-// On failure dst is left as it was and an error code is returned (DISP_E_TYPEMISMATCH,
-// DISP_E_OVERFLOW, DISP_E_BADVARTYPE for a type outside the set above, E_OUTOFMEMORY).
-HRESULT VariantChangeType(VARIANT* dst, const VARIANT* src, uint16_t flags, VARTYPE vt);
-
-// Length-counted strings; a null BSTR is the empty string.
-BSTR SysAllocStringLen(const OLECHAR* text, uint32_t length);  // text may be null: zero-filled
-BSTR SysAllocString(const OLECHAR* text);                      // NUL-terminated
-void SysFreeString(BSTR s);
-uint32_t SysStringLen(BSTR s);
+// A new string of `length` UTF-16 units (text may be null: zero-filled); null when out of memory.
+BSTR BstrFromUtf16(const char16_t* text, uint32_t length);
+// The UTF-16 units of s (SysStringLen(s) of them); null for a null s.
+const char16_t* BstrUtf16(BSTR s);
 
 ByteArray* ByteArrayCreate(const uint8_t* data, uint32_t size);  // data may be null: zeroed
-void ByteArrayDestroy(ByteArray* array);
+void ByteArrayDestroy(ByteArray* array);                         // null is ignored
+uint32_t ByteArraySize(const ByteArray* array);                  // 0 for null
+uint8_t* ByteArrayData(ByteArray* array);                        // null for null

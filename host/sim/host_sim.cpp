@@ -15,6 +15,7 @@
 #include "host/sim/sim_os.h"
 #include "host/sim/values.h"
 #include "netsim/lonsim_control.h"
+#include "platform/attributes.h"
 
 namespace hostsim {
 namespace {
@@ -27,8 +28,7 @@ BrowseOutcome* activeOutcome = nullptr;
 std::string WallClock() {
   auto now = std::chrono::system_clock::now();
   std::time_t t = std::chrono::system_clock::to_time_t(now);
-  std::tm local{};
-  localtime_r(&t, &local);
+  std::tm local = LocalTime(t);
   int ms = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   char buffer[32];
@@ -222,8 +222,7 @@ bool LoadDriver(Host& host, const std::string& path, std::string* error) {
   host.banner = info.banner ? info.banner : "";
   host.instanceSize = info.instanceSize;
   size_t size = (static_cast<size_t>(info.instanceSize) + 15) / 16 * 16;
-  host.instance = std::aligned_alloc(16, size);
-  std::memset(host.instance, 0, size);
+  host.instance = std::calloc(1, size);  // aligned for any fundamental type
   host.clockStart = lonsim::Now();
   return true;
 }
@@ -688,8 +687,8 @@ std::vector<std::string> GateDetail(const Host& host, uint32_t id) {
 
 // Runs the steps of the browse command under way inside the driver's dialog. Exported from the
 // executable: the small hook library that the driver finds by name forwards to it.
-extern "C" __attribute__((visibility("default"))) int TelmarHostDialogScript(
-    const TelmarDialogApi* api, TelmarDialog* dlg) {
+extern "C" PLATFORM_EXPORT int TelmarHostDialogScript(const TelmarDialogApi* api,
+                                                      TelmarDialog* dlg) {
   using hostsim::activeOutcome;
   using hostsim::activeSteps;
   if (!activeSteps || !activeOutcome) return 0;

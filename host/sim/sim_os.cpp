@@ -92,6 +92,12 @@ int ThreadCount() {
   return count;
 }
 
+std::tm LocalTime(std::time_t t) {
+  std::tm local{};
+  localtime_r(&t, &local);
+  return local;
+}
+
 void InstallInterruptHandler() {
   struct sigaction action = {};
   action.sa_handler = OnInterrupt;

@@ -3,6 +3,7 @@
 // platform/; the simulator keeps its few calls here so that the rest of it is plain C++.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace hostsim {
@@ -23,6 +24,9 @@ bool HasDisplay();
 
 // Threads of this process now; -1 when unknown.
 int ThreadCount();
+
+// The local time of t; thread-safe.
+std::tm LocalTime(std::time_t t);
 
 // Ctrl-C and SIGTERM only set a flag, which Interrupted() reports.
 void InstallInterruptHandler();

@@ -65,6 +65,8 @@ bool ReadWholeFile(const char* path, std::string* out) {
       *out = WideToMultiByte(wide);
     }
   }
+  // The platform skips a UTF-8 byte-order mark at the start of the file.
+  if (out->rfind("\xef\xbb\xbf", 0) == 0) out->erase(0, 3);
   return true;
 }
 

@@ -16,6 +16,15 @@ namespace {
 
 using Api = const TelmarDialogApi*;
 
+// Sets an environment variable, or removes it for a null value.
+void SetEnv(const char* name, const char* value) {
+#if defined(_WIN32)
+  _putenv_s(name, value ? value : "");
+#else
+  value ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
 TEST_F(BrowseFixture, DialogStartsWithTheNetworkTreeAndOptionsDisabled) {
   StartDriver();
   ASSERT_EQ(Browse([](Api api, TelmarDialog* dlg) {
@@ -318,16 +327,16 @@ TEST_F(BrowseFixture, DialogThatCannotBeShownGivesEmptyText) {
   const char* savedDisplay = std::getenv("DISPLAY");
   std::string platform = savedPlatform ? savedPlatform : "";
   std::string display = savedDisplay ? savedDisplay : "";
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
-  setenv("DISPLAY", ":4711", 1);
+  SetEnv("QT_QPA_PLATFORM", "xcb");
+  SetEnv("DISPLAY", ":4711");
   std::memset(buffer_, 'Z', sizeof buffer_);
   BrowseParams params{buffer_};
   VpiRequest request{};
   request.instanceNumber = 1;
   request.params = &params;
   uint32_t result = BrowseAddress(&request);
-  savedPlatform ? setenv("QT_QPA_PLATFORM", platform.c_str(), 1) : unsetenv("QT_QPA_PLATFORM");
-  savedDisplay ? setenv("DISPLAY", display.c_str(), 1) : unsetenv("DISPLAY");
+  SetEnv("QT_QPA_PLATFORM", savedPlatform ? platform.c_str() : nullptr);
+  SetEnv("DISPLAY", savedDisplay ? display.c_str() : nullptr);
   EXPECT_EQ(result, 53u);
   EXPECT_EQ(Buffer(), "");
   EXPECT_TRUE(

@@ -1,13 +1,13 @@
 // A host executable that exports TelmarDialogScript scripts the dialog without installing it.
 #include "browser/browser_resources.h"
+#include "platform/attributes.h"
 #include "tests/browser/browse_fixture.h"
 
 namespace {
 int hostScriptRuns = 0;
 }
 
-extern "C" __attribute__((visibility("default"))) int TelmarDialogScript(const TelmarDialogApi* api,
-                                                                         TelmarDialog* dlg) {
+extern "C" PLATFORM_EXPORT int TelmarDialogScript(const TelmarDialogApi* api, TelmarDialog* dlg) {
   ++hostScriptRuns;
   api->selectTreePath(dlg, "Building.Plant.Meter.nvoFlow");
   return api->click(dlg, IDOK);

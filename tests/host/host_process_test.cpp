@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "tests/support/temp_dir.h"
 
@@ -15,13 +16,23 @@ struct HostRun {
   std::string err;
 };
 
-// Runs telmar-host with the arguments in the current (temporary) directory.
-HostRun RunHost(const ScopedTempDir& dir, const std::string& args) {
+// Runs telmar-host with the arguments through the system's shell in the current (temporary)
+// directory; its output goes to the files NAME.out and NAME.err.
+HostRun RunHost(const ScopedTempDir& dir, const std::string& args,
+                const std::string& name = "run") {
+  const std::string redirect = " >" + name + ".out 2>" + name + ".err";
+#if defined(_WIN32)
+  // cmd.exe: the whole line in quotes keeps the program's own quotes; system() gives its exit
+  // code.
+  std::string command = "\"\"" + std::string(TELMAR_HOST_PROGRAM) + "\" " + args + redirect + "\"";
+  int status = std::system(command.c_str());
+#else
   std::string command =
-      std::string(TELMAR_HOST_PROGRAM) + " " + args + " >run.out 2>run.err; echo $? >run.rc";
+      std::string(TELMAR_HOST_PROGRAM) + " " + args + redirect + "; echo $? >" + name + ".rc";
   if (std::system(command.c_str()) != 0) return HostRun{-1, "", "the shell failed"};
-  return HostRun{std::atoi(dir.ReadFile("run.rc").c_str()), dir.ReadFile("run.out"),
-                 dir.ReadFile("run.err")};
+  int status = std::atoi(dir.ReadFile(name + ".rc").c_str());
+#endif
+  return HostRun{status, dir.ReadFile(name + ".out"), dir.ReadFile(name + ".err")};
 }
 
 const char* const kOptionFile =
@@ -140,20 +151,17 @@ TEST(HostProgram, ABrowseInASecondProcessHandsANewMacroToTheRunningDriver) {
                 "expect result 0\n"
                 "expect address \"#002.nvoSpaceTemp\"\n"
                 "touch browsed\n");
-  std::string host = TELMAR_HOST_PROGRAM;
-  std::string command = "(" + host +
-                        " --workdir . --script driver.script >driver.out 2>&1; echo $? "
-                        ">driver.rc) & " +
-                        host +
-                        " --workdir . --browse-only --script browser.script >browser.out 2>&1; "
-                        "echo $? >browser.rc; wait";
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(dir.ReadFile("browser.rc"), "0\n") << dir.ReadFile("browser.out");
-  EXPECT_EQ(dir.ReadFile("driver.rc"), "0\n") << dir.ReadFile("driver.out");
+  HostRun driver;
+  std::thread driverProcess(
+      [&] { driver = RunHost(dir, "--workdir . --script driver.script", "driver"); });
+  HostRun browser = RunHost(dir, "--workdir . --browse-only --script browser.script", "browser");
+  driverProcess.join();
+  EXPECT_EQ(browser.status, 0) << browser.out << browser.err;
+  EXPECT_EQ(driver.status, 0) << driver.out << driver.err;
   EXPECT_NE(dir.ReadFile("TELMAR01.int").find("\n#002 = Building.Floor2.Room201"),
             std::string::npos);
   // The browsing process never started a driver of its own.
-  EXPECT_EQ(dir.ReadFile("browser.out").find("ColdStart"), std::string::npos);
+  EXPECT_EQ((browser.out + browser.err).find("ColdStart"), std::string::npos);
 }
 
 TEST(HostProgram, ABrowseWithoutARunningDriverFindsNoSharedBlock) {

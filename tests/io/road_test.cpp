@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "core/vpi_main.h"
@@ -37,7 +38,7 @@ TEST(RoadOfOneGate, FromAddressToLiveValue) {
   VpiInfo info{};
   VpiRequest r{nullptr, kGetVpiInfo, 1, 0, &info};
   ASSERT_EQ(VpiMain(&r), 0u);
-  void* block = std::aligned_alloc(64, (info.instanceSize + 63) / 64 * 64);
+  void* block = ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64});
   auto run = [&](uint32_t command, void* params) {
     VpiRequest q{static_cast<DriverInstance*>(block), command, 1, 0, params};
     return VpiMain(&q);
@@ -80,7 +81,7 @@ TEST(RoadOfOneGate, FromAddressToLiveValue) {
 
   EXPECT_EQ(run(kEndVpi, nullptr), 0u);
   EXPECT_TRUE(kesthost::LogContains("TelMAR: driver unloaded", 32));
-  std::free(block);
+  ::operator delete (block, std::align_val_t{64});
   ProcessSharedData()->stationActive = 0;
   ProcessSharedRemove();
   lonsim::Reset();

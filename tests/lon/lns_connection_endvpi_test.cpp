@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,8 +92,9 @@ TEST(LnsConnectionEndVpi, CallbackStormDuringEndVpiEndsCleanly) {
 
   VpiInfo info{};
   ASSERT_EQ(Command(nullptr, kGetVpiInfo, &info), 0u);
-  std::unique_ptr<void, decltype(&std::free)> block(
-      std::aligned_alloc(64, (info.instanceSize + 63) / 64 * 64), &std::free);
+  auto release = [](void* p) { ::operator delete (p, std::align_val_t{64}); };
+  std::unique_ptr<void, decltype(release)> block(
+      ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64}), release);
   ASSERT_NE(block, nullptr);
   auto* instance = static_cast<DriverInstance*>(block.get());
 

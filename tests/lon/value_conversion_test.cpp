@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include "host/kest_host.h"
@@ -178,7 +179,7 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
   } rows[] = {
       {u"abc", kGateFloat, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 4"},
       {u"40000", kGateInt16, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 2"},
-      {u"1,5", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
+      {u"1.5.", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
   };
   for (const auto& row : rows) {
     kesthost::ClearLog();
@@ -191,6 +192,24 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
     EXPECT_EQ(v.vt, VT_BSTR);
     EXPECT_TRUE(kesthost::LogContains(row.message, 32)) << row.message;
     VariantClear(&v);
+  }
+}
+
+// The platform's own coercion turns a NaN into an arbitrary integer; the driver refuses it.
+TEST_F(ValueConversion, NaNIsRefusedForIntegerGatesOnEveryPlatform) {
+  for (uint32_t type : {kGateInt16, kGateInt32}) {
+    kesthost::ClearLog();
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R4;
+    v.fltVal = std::numeric_limits<float>::quiet_NaN();
+    Cell cell = Poisoned();
+    EXPECT_EQ(VariantToKestValue(&v, type, cell.data(), nullptr), 0);
+    EXPECT_EQ(cell, Poisoned());
+    EXPECT_EQ(v.vt, VT_R4);
+    std::string line = "telMAR: VariantToKestValue fail on VariantChangeType() 4 -> " +
+                       std::to_string(type == kGateInt16 ? VT_I2 : VT_I4);
+    EXPECT_TRUE(kesthost::LogContains(line, 32)) << line;
   }
 }
 
@@ -290,7 +309,7 @@ TEST_F(ValueConversion, HostTextBecomesAWholeWideString) {
                                "e",
                                kGateText, &v),
             1);
-  EXPECT_EQ(std::u16string(v.bstrVal, SysStringLen(v.bstrVal)), u"Gr\u00fc\u00dfe");
+  EXPECT_EQ(std::u16string(BstrUtf16(v.bstrVal), SysStringLen(v.bstrVal)), u"Gr\u00fc\u00dfe");
   VariantClear(&v);
 
   // Text that is not valid multibyte text is refused.

@@ -19,7 +19,7 @@ Update Decode(uint32_t gateId, int32_t field, const VARIANT& v) {
       u.text = Text(v);
       break;
     case VT_ARRAY_UI1:
-      u.bytes.assign(v.parray->data, v.parray->data + v.parray->size);
+      u.bytes.assign(ByteArrayData(v.parray), ByteArrayData(v.parray) + ByteArraySize(v.parray));
       break;
     default:
       break;
@@ -102,7 +102,7 @@ VARIANT MakeBstr(const std::string& text) {
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_BSTR;
-  v.bstrVal = SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+  v.bstrVal = BstrFromUtf16(wide.data(), static_cast<uint32_t>(wide.size()));
   return v;
 }
 
@@ -116,6 +116,7 @@ VARIANT MakeR4(float f) {
 
 std::string Text(const VARIANT& v) {
   std::string s;
-  for (uint32_t i = 0; i < SysStringLen(v.bstrVal); ++i) s += static_cast<char>(v.bstrVal[i]);
+  const char16_t* units = BstrUtf16(v.bstrVal);
+  for (uint32_t i = 0; i < SysStringLen(v.bstrVal); ++i) s += static_cast<char>(units[i]);
   return s;
 }

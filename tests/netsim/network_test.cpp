@@ -1,4 +1,5 @@
 // Network files, the demo network, the tree and re-browsing.
+#include <filesystem>
 #include <map>
 
 #include "tests/netsim/netsim_fixture.h"
@@ -193,7 +194,7 @@ TEST_F(NetworkTest, ArchiveLoadsTheRecordedNetworkWhenNoneIsOpen) {
   CLns* lns = OpenLns("office.net");
   ASSERT_NE(lns, nullptr);
   lns->Release();
-  EXPECT_EQ(dir_.ReadFile("record"), dir_.path() + "/office.net");
+  EXPECT_EQ(dir_.ReadFile("record"), (std::filesystem::path(dir_.path()) / "office.net").string());
 
   Tree tree;
   CLnsArchive archive(nullptr, &tree, 1, 2);

@@ -184,24 +184,24 @@ TEST(NvTypes, CarriesTextAndRawBytesThroughVariants) {
   VariantInit(&in);
   in.vt = VT_BSTR;
   std::u16string text = u"Caf\u00e9 au lait";
-  in.bstrVal = SysAllocStringLen(text.data(), static_cast<uint32_t>(text.size()));
+  in.bstrVal = BstrFromUtf16(text.data(), static_cast<uint32_t>(text.size()));
   ASSERT_TRUE(VariantToRaw(str, -1, in, &raw, &error)) << error;
   EXPECT_EQ(raw[3], 0xE9);
   VARIANT out = Poisoned();
   ASSERT_TRUE(RawToVariant(str, -1, raw, VT_BSTR, &out, &error));
-  EXPECT_EQ(std::u16string(out.bstrVal, SysStringLen(out.bstrVal)), text);
+  EXPECT_EQ(std::u16string(BstrUtf16(out.bstrVal), SysStringLen(out.bstrVal)), text);
   VariantClear(&out);
   VariantClear(&in);
 
   // 30 characters fit, 31 do not; a character beyond ISO 8859-1 does not either.
   for (auto [chars, ok] : {std::pair{30u, true}, std::pair{31u, false}}) {
     in.vt = VT_BSTR;
-    in.bstrVal = SysAllocStringLen(std::u16string(chars, u'x').data(), chars);
+    in.bstrVal = BstrFromUtf16(std::u16string(chars, u'x').data(), chars);
     EXPECT_EQ(VariantToRaw(str, -1, in, &raw, &error), ok) << chars;
     VariantClear(&in);
   }
   in.vt = VT_BSTR;
-  in.bstrVal = SysAllocStringLen(u"\u20ac", 1);
+  in.bstrVal = BstrFromUtf16(u"\u20ac", 1);
   EXPECT_FALSE(VariantToRaw(str, -1, in, &raw, &error));
   VariantClear(&in);
 
@@ -225,8 +225,8 @@ TEST(NvTypes, CarriesTextAndRawBytesThroughVariants) {
   Bytes sw{0xC8, 0x01};
   out = Poisoned();
   ASSERT_TRUE(RawToVariant(T("SNVT_switch"), 1, sw, VT_ARRAY_UI1, &out, &error));
-  ASSERT_EQ(out.parray->size, 1u);
-  EXPECT_EQ(out.parray->data[0], 0x01);
+  ASSERT_EQ(ByteArraySize(out.parray), 1u);
+  EXPECT_EQ(ByteArrayData(out.parray)[0], 0x01);
   VariantClear(&out);
 }
 

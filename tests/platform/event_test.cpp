@@ -1,7 +1,6 @@
 #include "platform/event.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
 #include <climits>
@@ -10,6 +9,37 @@
 
 #include "host/kest_host.h"
 #include "platform/thread.h"
+
+// The stack the calling thread got, as the system reports it.
+#if defined(_WIN32)
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0602  // GetCurrentThreadStackLimits
+#include <windows.h>
+
+namespace {
+constexpr size_t kSystemLeastStack = 64 * 1024;
+size_t CurrentStackSize() {
+  ULONG_PTR low = 0, high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  return high - low;
+}
+}  // namespace
+#else
+#include <pthread.h>
+
+namespace {
+const size_t kSystemLeastStack = PTHREAD_STACK_MIN;
+size_t CurrentStackSize() {
+  size_t size = 0;
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+    pthread_attr_getstacksize(&attr, &size);
+    pthread_attr_destroy(&attr);
+  }
+  return size;
+}
+}  // namespace
+#endif
 
 namespace {
 
@@ -81,11 +111,7 @@ __attribute__((noinline)) bool UseStack() {
 void ProbeStack(void* raw) {
   auto* probe = static_cast<StackProbe*>(raw);
   probe->seenId = CurrentThreadId();
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-    pthread_attr_getstacksize(&attr, &probe->stackSize);
-    pthread_attr_destroy(&attr);
-  }
+  probe->stackSize = CurrentStackSize();
   if (probe->deep) probe->used = UseStack();
   probe->done = true;
 }
@@ -97,7 +123,7 @@ TEST(ThreadTest, ThreadsGetTheStackTheyAskForAndAnIdKnownBeforeTheyRun) {
     bool deep;
   };
   // A request below the platform minimum still gets the minimum.
-  const Case cases[] = {{8192, PTHREAD_STACK_MIN, false}, {256 * 1024, 256 * 1024, true}};
+  const Case cases[] = {{8192, kSystemLeastStack, false}, {256 * 1024, 256 * 1024, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.requested);
     StackProbe probe;

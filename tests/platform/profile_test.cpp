@@ -90,7 +90,7 @@ TEST(ProfileTest, SectionsAndKeys) {
       {"A=1\n[Lns]\rB=2\rA=3\n", "Lns", "B", 2},
       {"A=1\n[Lns]\rB=2\rA=3\n", "", "A", 1},
       {"[]\nA=1\n", "", "A", 77},
-      {"\xef\xbb\xbf[Lns]\nA=8\n", "Lns", "A", 77},  // no byte-order mark handling
+      {"\xef\xbb\xbf[Lns]\nA=8\n", "Lns", "A", 8},  // a UTF-8 byte-order mark is skipped
   };
   for (const auto& c : cases) {
     dir.WriteFile("T.int", c.text);

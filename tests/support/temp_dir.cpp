@@ -1,17 +1,21 @@
 #include "tests/support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 ScopedTempDir::ScopedTempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "telmar-test-XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::filesystem::path base = std::filesystem::temp_directory_path();
+  std::random_device seed;
+  std::mt19937 random(seed());
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    std::filesystem::path dir = base / ("telmar-test-" + std::to_string(random() % 1000000000u));
+    if (std::filesystem::create_directory(dir)) path_ = dir.string();
+  }
+  if (path_.empty()) throw std::runtime_error("no temporary directory could be made");
   previous_ = std::filesystem::current_path().string();
   std::filesystem::current_path(path_);
 }

@@ -18,6 +18,6 @@ inline VARIANT OfText(const std::u16string& s) {
   VARIANT out;
   VariantInit(&out);
   out.vt = VT_BSTR;
-  out.bstrVal = SysAllocStringLen(s.data(), static_cast<uint32_t>(s.size()));
+  out.bstrVal = BstrFromUtf16(s.data(), static_cast<uint32_t>(s.size()));
   return out;
 }

@@ -1,14 +1,16 @@
 // Type coercion between the VARIANT types the driver uses, following the OLE Automation rules
 // that stored values and peers rely on:
 // - a number to an integer rounds to nearest, ties to even, and fails with DISP_E_OVERFLOW out
-//   of range (a NaN included);
+//   of range (a NaN included, which the platform converts to an arbitrary number instead);
 // - text to a number parses one decimal number (optional sign, fraction, exponent) with blanks
-//   around it; anything else is DISP_E_TYPEMISMATCH; text to VT_BOOL also takes "True"/"False"
-//   in any case and "#TRUE#"/"#FALSE#";
-// - a number to text is its shortest exact decimal form, laid out as "%G" with 7 digits lays it
-//   out ("0.1", "1E+10", "1E-05"); VT_BOOL to text is "-1" or "0";
+//   around it; anything else is DISP_E_TYPEMISMATCH (the platform also reads the forms of its
+//   locale: thousands separators, currency, parentheses, "&H" hexadecimal, a trailing sign);
+//   text to VT_BOOL also takes "True"/"False" in any case and "#TRUE#"/"#FALSE#";
+// - a number to text is rounded to 7 significant digits and laid out as "%G" does ("0.1",
+//   "1E+10", "1E-05", "1.677722E+07"); VT_BOOL to text is "-1" or "0";
 // - anything to VT_BOOL is -1 for nonzero; VT_EMPTY is 0 or "";
-// - a byte array converts to nothing but itself.
+// - a byte array becomes a string by packing its bytes two to a UTF-16 unit, and a string
+//   becomes the byte array of its UTF-16 units; a byte array converts to nothing else.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -182,13 +184,13 @@ bool EqualsAscii(const char16_t* s, uint32_t n, const char* word) {
   return true;
 }
 
-// Shortest decimal digits that give back the float, in "%G" layout with 7 digits of precision.
+// The float rounded to 7 significant digits, in "%G" layout (trailing zeros dropped).
 std::string FormatReal(float f) {
   if (std::isnan(f)) return "NAN";
   if (std::isinf(f)) return f < 0 ? "-INF" : "INF";
   if (f == 0) return "0";
   char buf[48];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), f, std::chars_format::scientific);
+  auto [end, ec] = std::to_chars(buf, buf + sizeof(buf), f, std::chars_format::scientific, 6);
   if (ec != std::errc()) return "0";
   std::string sci(buf, end);  // e.g. "-1.2345679e+08"
   std::string out;
@@ -298,7 +300,12 @@ HRESULT FromString(BSTR s, VARTYPE vt, VARIANT* out) {
     out->bstrVal = copy;
     return S_OK;
   }
-  if (vt == VT_ARRAY_UI1) return DISP_E_TYPEMISMATCH;
+  if (vt == VT_ARRAY_UI1) {
+    // The string's UTF-16 units as bytes, low byte first.
+    out->vt = VT_ARRAY_UI1;
+    out->parray = ByteArrayCreate(reinterpret_cast<const uint8_t*>(s), n * 2);
+    return out->parray ? S_OK : E_OUTOFMEMORY;
+  }
   if (vt == VT_BOOL) {
     bool isTrue = EqualsAsciiNoCase(s, n, "true") || EqualsAscii(s, n, "#TRUE#");
     bool isFalse = EqualsAsciiNoCase(s, n, "false") || EqualsAscii(s, n, "#FALSE#");
@@ -312,7 +319,6 @@ HRESULT FromString(BSTR s, VARTYPE vt, VARIANT* out) {
   bool tinyNonzero = false;
   HRESULT hr = ParseDecimal(s ? s : u"", n, &value, &tinyNonzero);
   if (hr != S_OK) return hr;
-  if (tinyNonzero && vt == VT_BOOL) value = std::numeric_limits<double>::denorm_min();
   // A nonzero text below the smallest float does not silently become 0.
   if (vt == VT_R4 &&
       (tinyNonzero ||
@@ -335,6 +341,17 @@ HRESULT FromString(BSTR s, VARTYPE vt, VARIANT* out) {
 
 HRESULT Coerce(const VARIANT* src, VARTYPE vt, VARIANT* out) {
   if (src->vt == VT_ARRAY_UI1) {
+    if (vt == VT_BSTR) {
+      // The bytes packed into the string two by two, low byte first (an odd last byte is
+      // dropped: the string's length counts whole units).
+      uint32_t size = ByteArraySize(src->parray);
+      BSTR s = SysAllocStringLen(nullptr, size / 2);
+      if (!s) return E_OUTOFMEMORY;
+      if (size >= 2) std::memcpy(s, ByteArrayData(src->parray), size / 2 * 2);
+      out->vt = VT_BSTR;
+      out->bstrVal = s;
+      return S_OK;
+    }
     if (vt != VT_ARRAY_UI1) return DISP_E_TYPEMISMATCH;
     out->vt = VT_ARRAY_UI1;
     out->parray = nullptr;
@@ -344,8 +361,8 @@ HRESULT Coerce(const VARIANT* src, VARTYPE vt, VARIANT* out) {
     }
     return S_OK;
   }
-  if (vt == VT_ARRAY_UI1) return DISP_E_TYPEMISMATCH;
   if (src->vt == VT_BSTR) return FromString(src->bstrVal, vt, out);
+  if (vt == VT_ARRAY_UI1) return DISP_E_TYPEMISMATCH;
 
   Number n;
   switch (src->vt) {

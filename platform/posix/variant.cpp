@@ -1,3 +1,4 @@
+// The VARIANT services of the POSIX backend: strings and byte arrays of our own.
 #include "platform/variant.h"
 
 #include <cstdint>
@@ -90,4 +91,20 @@ ByteArray* ByteArrayCreate(const uint8_t* data, uint32_t size) {
 
 void ByteArrayDestroy(ByteArray* array) {
   std::free(array);
+}
+
+uint32_t ByteArraySize(const ByteArray* array) {
+  return array ? array->size : 0;
+}
+
+uint8_t* ByteArrayData(ByteArray* array) {
+  return array ? array->data : nullptr;
+}
+
+BSTR BstrFromUtf16(const char16_t* text, uint32_t length) {
+  return SysAllocStringLen(text, length);
+}
+
+const char16_t* BstrUtf16(BSTR s) {
+  return s;
 }
