@@ -14,20 +14,6 @@ struct SharedMemory {
 
 namespace {
 
-// The size of a file mapping, from the native query the system offers for it (0 when unknown).
-uint64_t MappingSize(HANDLE mapping) {
-  struct SectionBasicInformation {
-    void* base;
-    ULONG attributes;
-    LARGE_INTEGER size;
-  } info{};
-  using QuerySection = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-  static const auto query = reinterpret_cast<QuerySection>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySection")));
-  if (!query || query(mapping, 0, &info, sizeof info, nullptr) != 0) return 0;
-  return static_cast<uint64_t>(info.size.QuadPart);
-}
-
 const char* SystemName(const char* name) {
   return name[0] == '/' ? name + 1 : name;
 }
@@ -59,11 +45,7 @@ SharedMemory* SharedMemoryOpen(const char* name) {
 
 void* SharedMemoryMap(SharedMemory* memory, size_t size) {
   if (!memory || size == 0) return nullptr;
-  // A view beyond the object's end would fault on access (the system maps whole pages).
-  if (MappingSize(memory->mapping) < size) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
+  // The system refuses a view larger than the object (Wine counts the object in whole pages).
   return MapViewOfFile(memory->mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, size);
 }
 

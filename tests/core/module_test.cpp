@@ -1,10 +1,6 @@
-// libtelmar.so as a host sees it: what it exports, loading it, and the one-instance rule
-// between two host processes.
-#include <dlfcn.h>
+// libtelmar.so (telmar.dll) as a host sees it: what it exports, loading it, and the
+// one-instance rule between two host processes.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,9 +14,94 @@
 #include "host/kest_host.h"
 #include "tests/support/temp_dir.h"
 
+// Loading the library and running the second host, in each system's terms.
+#if defined(_WIN32)
+#include <windows.h>
+
+namespace {
+
+using ProcessId = DWORD;
+
+void* OpenLibrary(const char* path) {
+  return reinterpret_cast<void*>(LoadLibraryA(path));
+}
+void* LibrarySymbol(void* library, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+void CloseLibrary(void* library) {
+  FreeLibrary(static_cast<HMODULE>(library));
+}
+ProcessId ThisProcess() {
+  return GetCurrentProcessId();
+}
+
+struct ChildResult {
+  int status = -1;
+  ProcessId pid = 0;
+  std::string output;
+};
+
+// Runs the second host with its arguments (CreateProcess); waits for it and collects what it
+// printed.
+ChildResult RunSecondHost(const char* instance, const char* mode) {
+  ChildResult result;
+  const char* outputName = "second-host.out";
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE output = CreateFileA(outputName, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (output == INVALID_HANDLE_VALUE) return result;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = output;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  std::string command = std::string("\"") + TELMAR_SECOND_HOST + "\" " + instance + " " + mode;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                     &process)) {
+    result.pid = process.dwProcessId;
+    DWORD code = 0;
+    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
+        GetExitCodeProcess(process.hProcess, &code)) {
+      result.status = static_cast<int>(code);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(output);
+  std::ifstream in(outputName, std::ios::binary);
+  result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.close();
+  std::remove(outputName);
+  return result;
+}
+
+}  // namespace
+#else
+#include <dlfcn.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 extern char** environ;
 
 namespace {
+
+using ProcessId = pid_t;
+
+void* OpenLibrary(const char* path) {
+  return dlopen(path, RTLD_NOW);
+}
+void* LibrarySymbol(void* library, const char* name) {
+  return dlsym(library, name);
+}
+void CloseLibrary(void* library) {
+  dlclose(library);
+}
+ProcessId ThisProcess() {
+  return getpid();
+}
 
 // The symbols that a shared library's dynamic symbol table defines (imports left out).
 std::vector<std::string> ExportedSymbols(const char* path) {
@@ -40,7 +121,7 @@ std::vector<std::string> ExportedSymbols(const char* path) {
 
 struct ChildResult {
   int status = -1;
-  pid_t pid = 0;
+  ProcessId pid = 0;
   std::string output;
 };
 
@@ -71,15 +152,24 @@ ChildResult RunSecondHost(const char* instance, const char* mode) {
   return result;
 }
 
+TEST(ModuleExportTest, OnlyVpiMainIsExported) {
+  EXPECT_EQ(ExportedSymbols(TELMAR_LIBRARY), std::vector<std::string>{"VpiMain"});
+}
+
+}  // namespace
+#endif
+
+namespace {
+
 class ModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     kesthost::Reset();
     dir_.WriteFile("TELMAR01.int", "[Macros]\n");
     dir_.WriteFile("TELMAR02.int", "[Macros]\n");
-    library_ = dlopen(TELMAR_LIBRARY, RTLD_NOW);
-    ASSERT_NE(library_, nullptr) << dlerror();
-    vpiMain_ = reinterpret_cast<uint32_t (*)(VpiRequest*)>(dlsym(library_, "VpiMain"));
+    library_ = OpenLibrary(TELMAR_LIBRARY);
+    ASSERT_NE(library_, nullptr) << TELMAR_LIBRARY;
+    vpiMain_ = reinterpret_cast<uint32_t (*)(VpiRequest*)>(LibrarySymbol(library_, "VpiMain"));
     ASSERT_NE(vpiMain_, nullptr);
     VpiInfo info{};
     ASSERT_EQ(Call(kGetVpiInfo, 1, &info), 0u);
@@ -92,7 +182,7 @@ class ModuleTest : public ::testing::Test {
       Call(kEndVpi, 1);
       Call(kEndVpi, 2);
     }
-    if (library_) dlclose(library_);
+    if (library_) CloseLibrary(library_);
     std::free(block_);
   }
 
@@ -116,10 +206,6 @@ class ModuleTest : public ::testing::Test {
   void* block_ = nullptr;
 };
 
-TEST(ModuleExportTest, OnlyVpiMainIsExported) {
-  EXPECT_EQ(ExportedSymbols(TELMAR_LIBRARY), std::vector<std::string>{"VpiMain"});
-}
-
 TEST_F(ModuleTest, HostLoadsStartsAndEndsTheDriver) {
   VpiInfo info{};
   ASSERT_EQ(Call(kGetVpiInfo, 1, &info), 0u);
@@ -136,7 +222,7 @@ TEST_F(ModuleTest, HostLoadsStartsAndEndsTheDriver) {
 
 TEST_F(ModuleTest, AnotherProcessCannotStartWhileThisOneRuns) {
   ASSERT_EQ(ColdStart(1), 0u);
-  const std::string here = std::to_string(getpid());
+  const std::string here = std::to_string(ThisProcess());
 
   ChildResult same = RunSecondHost("1", "end");
   EXPECT_EQ(same.status, 2);

@@ -327,7 +327,11 @@ TEST(VariantChangeType, InPlaceReplacesOrKeepsTheValue) {
   }
 }
 
+// Our coercion's own guards: the system's knows every type, and never gets null from us.
 TEST(VariantChangeType, RefusesTypesOutsideTheSetAndNullArguments) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "the system's coercion takes every type and no null arguments";
+#endif
   VARIANT v = Make(I2(1));
   VARIANT odd;
   VariantInit(&odd);
