@@ -394,6 +394,8 @@ int Main(int argc, char** argv) {
                      optionName.c_str(), o.optionFile.c_str(), optionName.c_str());
         return 2;
       }
+      // Removed first: the Windows C++ library's copy_file does not overwrite.
+      std::filesystem::remove(optionName + ".bak", ec);
       std::filesystem::copy_file(optionName, optionName + ".bak",
                                  std::filesystem::copy_options::overwrite_existing, ec);
       if (ec) {
@@ -403,6 +405,11 @@ int Main(int argc, char** argv) {
       }
       std::fprintf(stderr, "telmar-host: %s replaced by '%s'; the old one is %s.bak\n",
                    optionName.c_str(), o.optionFile.c_str(), optionName.c_str());
+    }
+    // Removed first (the Windows C++ library's copy_file does not overwrite), unless it is the
+    // very file to copy.
+    if (!std::filesystem::equivalent(optionFile, optionName, ec)) {
+      std::filesystem::remove(optionName, ec);
     }
     std::filesystem::copy_file(optionFile, optionName,
                                std::filesystem::copy_options::overwrite_existing, ec);

@@ -164,8 +164,9 @@ TEST(LnsConnectionEndVpi, AnUpdateInFlightDuringEndVpiNeverCallsTheHostWithoutAC
   ProcessSharedData()->stationActive = 1;
   VpiInfo info{};
   ASSERT_EQ(Command(nullptr, kGetVpiInfo, &info), 0u);
-  std::unique_ptr<void, decltype(&std::free)> block(
-      std::aligned_alloc(64, (info.instanceSize + 63) / 64 * 64), &std::free);
+  auto release = [](void* p) { ::operator delete (p, std::align_val_t{64}); };
+  std::unique_ptr<void, decltype(release)> block(
+      ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64}), release);
   auto* instance = static_cast<DriverInstance*>(block.get());
   AddGate(kTempGate, 3, kSpaceTemp, 2);
   ColdStartParams cold{};

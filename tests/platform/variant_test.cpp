@@ -165,7 +165,6 @@ const std::vector<Row>& Rows() {
       {Str(u"1E40"), VT_R4, DISP_E_OVERFLOW, {}},
       // Up to half a unit beyond the largest float rounds to it; our own text for it comes back.
       {Str(u"3.4028235E+38"), VT_R4, S_OK, R4(FLT_MAX)},
-      {Str(u"-3.40282356779733661E+38"), VT_R4, S_OK, R4(-FLT_MAX)},
       {Str(u"3.4028236E+38"), VT_R4, DISP_E_OVERFLOW, {}},
       {Str(u"1e400"), VT_R4, DISP_E_OVERFLOW, {}},
       {Str(u"1e-39"), VT_R4, S_OK, R4(1e-39)},
@@ -297,6 +296,9 @@ const Difference kDifferences[] = {
     {Str(u"&H10"), VT_I2, DISP_E_TYPEMISMATCH, S_OK, "hexadecimal"},
     {Str(u"15-"), VT_I2, DISP_E_TYPEMISMATCH, S_OK, "trailing sign"},
     {Str(u"+-1"), VT_I2, DISP_E_TYPEMISMATCH, S_OK, "two signs"},
+    // Text that rounds to the largest float: ours rounds as the parsed double does, Wine's
+    // coercion reports an overflow.
+    {Str(u"-3.40282356779733661E+38"), VT_R4, S_OK, DISP_E_OVERFLOW, "edge of the float range"},
 };
 
 TEST(VariantChangeType, DeliberateDifferencesFromThePlatform) {
