@@ -32,7 +32,14 @@ HostRun RunHost(const ScopedTempDir& dir, const std::string& args,
   if (std::system(command.c_str()) != 0) return HostRun{-1, "", "the shell failed"};
   int status = std::atoi(dir.ReadFile(name + ".rc").c_str());
 #endif
-  return HostRun{status, dir.ReadFile(name + ".out"), dir.ReadFile(name + ".err")};
+  // Text output: lines end in CR LF on Windows.
+  auto lines = [](std::string text) {
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+      text.erase(at, 1);
+    }
+    return text;
+  };
+  return HostRun{status, lines(dir.ReadFile(name + ".out")), lines(dir.ReadFile(name + ".err"))};
 }
 
 const char* const kOptionFile =
