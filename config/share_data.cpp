@@ -186,7 +186,12 @@ void EndShareData(DriverInstance* inst) {
     // Under the lock a browse either handed over before (and the macro is taken here) or finds
     // no block any more.
     HandOverLock held(inst->fullInstanceNumber);
-    if (inst->shareView) taken = TakeLocked(inst, inst->shareView, &name, &value);
+    if (inst->shareView) {
+      taken = TakeLocked(inst, inst->shareView, &name, &value);
+      // A browse that still maps the block keeps it alive where a name lasts as long as its
+      // views: no delimiter marks it as left by its driver.
+      inst->shareView->delimiter = '\0';
+    }
     RemoveShareData(inst->fullInstanceNumber);
   }
   CloseShareData(inst->shareHandle, inst->shareView);
@@ -216,6 +221,12 @@ bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::
   if (!view) {
     err(kLogError, "telMar: no running driver took macro '%s' over: '%s' cannot be opened",
         name.c_str(), OptionFileName(instanceNumber).c_str());
+    return false;
+  }
+  if (view->delimiter == '\0') {
+    err(kLogError, "telMar: no running driver took macro '%s' over: its driver has ended",
+        name.c_str());
+    CloseShareData(handle, view);
     return false;
   }
   bool written = SetShareText(view->pendingValue, value);

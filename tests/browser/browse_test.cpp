@@ -195,6 +195,7 @@ TEST_F(BrowseFixture, AMacroReachesTheDriverThatRunsWhenTheDialogCloses) {
               RemoveShareData(1);
               ASSERT_EQ(CreateShareData(&request_), 0);  // ... and ColdStart
               share_ = inst_->shareView;
+              share_->delimiter = '.';  // as ColdStart writes it
               ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
               api->click(dlg, IDOK);
             }),
@@ -209,8 +210,9 @@ TEST_F(BrowseFixture, AMacroReachesTheDriverThatRunsWhenTheDialogCloses) {
   share_ = inst_->shareView;
   share_->delimiter = '.';
   EXPECT_EQ(Browse([this](Api api, TelmarDialog* dlg) {
-              RemoveShareData(1);
               ASSERT_EQ(api->selectTreePath(dlg, "Building.Floor2.Room201.nvoSpaceTemp"), 0);
+              EndShareData(inst_);  // EndVpi, no ColdStart after it
+              share_ = nullptr;
               api->click(dlg, IDOK);
             }),
             53u);
