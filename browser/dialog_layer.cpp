@@ -208,6 +208,8 @@ bool CImageList::Create(int bitmapId, int cx, int grow, uint32_t mask) {
     strip_[i] = p == (mask & 0xFFFFFF) ? 0 : 0xFF000000u | p;
   }
   stripWidth_ = width;
+  bitmapId_ = bitmapId;
+  mask_ = mask & 0xFFFFFF;
   cx_ = cx;
   cy_ = height;
   count_ = width / cx;

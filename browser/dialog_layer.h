@@ -189,6 +189,8 @@ class CImageList {
   int GetImageCount() const { return count_; }
   int Width() const { return cx_; }
   int Height() const { return cy_; }
+  int ResourceId() const { return bitmapId_; }   // the bitmap it was cut from
+  uint32_t MaskColour() const { return mask_; }  // 0xRRGGBB
   // 0xAARRGGBB pixels of image `index`, row by row; the mask colour has alpha 0. False when
   // there is no such image.
   bool GetImagePixels(int index, std::vector<uint32_t>* argb) const;
@@ -197,6 +199,8 @@ class CImageList {
   std::vector<uint32_t> strip_;  // 0xAARRGGBB, the whole strip
   int stripWidth_ = 0;
   int cx_ = 0, cy_ = 0, count_ = 0;
+  int bitmapId_ = 0;
+  uint32_t mask_ = 0;
   uint32_t background_ = 0xFFFFFFFFu;  // CLR_NONE
 };
 

@@ -106,9 +106,13 @@ void TerminalSize(int* columns, int* rows) {
   *rows = info.srWindow.Bottom - info.srWindow.Top + 1;
 }
 
-// The dialog has no window of its own on Windows yet: browses run through their scripts.
+// A user can see the native dialog when a window can be made on this desktop (not so under Wine
+// without an X server).
 bool HasDisplay() {
-  return false;
+  HWND probe = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  if (probe) DestroyWindow(probe);
+  return probe != nullptr;
 }
 
 int ThreadCount() {

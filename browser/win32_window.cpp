@@ -1,0 +1,206 @@
+#include "browser/win32_window.h"
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <string>
+
+namespace win32ui {
+namespace {
+
+// Posted to the dialog once it is up, so that `shown` runs from the modal loop.
+constexpr UINT kShownMessage = WM_APP + 1;
+constexpr WORD kDlgInitType = 240;
+// The message code of a record that adds an entry to a combo box.
+constexpr WORD kDlgInitAddString = 0x0403;
+
+HMODULE ResourceModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&ResourceModule), &module);
+  return module;
+}
+
+HWND Item(Window window, int id) {
+  return GetDlgItem(static_cast<HWND>(window), id);
+}
+
+INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) SetWindowLongPtrA(window, DWLP_USER, lParam);
+  auto* events = reinterpret_cast<DialogEvents*>(GetWindowLongPtrA(window, DWLP_USER));
+  if (!events) return FALSE;
+  switch (message) {
+    case WM_INITDIALOG: {
+      bool focus = events->init(window);
+      PostMessageA(window, kShownMessage, 0, 0);
+      return focus ? TRUE : FALSE;
+    }
+    case kShownMessage:
+      events->shown();
+      return TRUE;
+    case WM_COMMAND: {
+      int id = LOWORD(wParam);
+      if (HIWORD(wParam) == CBN_SELCHANGE) {
+        events->comboChanged(id, ComboSelection(window, id));
+      } else if (HIWORD(wParam) == BN_CLICKED) {
+        events->clicked(id);
+      }
+      return TRUE;
+    }
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->code == TVN_SELCHANGEDA || header->code == TVN_SELCHANGEDW) {
+        events->treeChanged(reinterpret_cast<NMTREEVIEWA*>(lParam)->itemNew.hItem);
+      }
+      SetWindowLongPtrA(window, DWLP_MSGRESULT, 0);
+      return TRUE;
+    }
+    case WM_CLOSE:
+      events->closeBox();
+      return TRUE;
+    case WM_SETCURSOR:
+      if (!events->waitCursor()) return FALSE;
+      SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+      SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+bool InitControls() {
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TREEVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  return InitCommonControlsEx(&controls) != FALSE;
+}
+
+intptr_t RunModal(int templateId, DialogEvents* events, unsigned long* error) {
+  SetLastError(0);
+  INT_PTR result = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId), nullptr,
+                                   DialogProc, reinterpret_cast<LPARAM>(events));
+  if (result == -1) *error = GetLastError();
+  return result;
+}
+
+void EndModal(Window window, int result) {
+  EndDialog(static_cast<HWND>(window), result);
+}
+
+void CenterOnScreen(Window window) {
+  auto hwnd = static_cast<HWND>(window);
+  RECT box;
+  GetWindowRect(hwnd, &box);
+  SetWindowPos(hwnd, nullptr, (GetSystemMetrics(SM_CXSCREEN) - (box.right - box.left)) / 2,
+               (GetSystemMetrics(SM_CYSCREEN) - (box.bottom - box.top)) / 2, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void FillListsFromResource(Window window, int templateId) {
+  HMODULE module = ResourceModule();
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(kDlgInitType));
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const auto* at = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+  if (!at) return;
+  const unsigned char* end = at + SizeofResource(module, found);
+  // Records: control id, message (16 bits each), length of the data (32 bits), the data.
+  while (end - at >= 8) {
+    WORD id, code;
+    DWORD length;
+    std::memcpy(&id, at, 2);
+    std::memcpy(&code, at + 2, 2);
+    std::memcpy(&length, at + 4, 4);
+    at += 8;
+    if (id == 0 || length > static_cast<size_t>(end - at)) break;
+    if (code == kDlgInitAddString) {
+      std::string text(reinterpret_cast<const char*>(at),
+                       strnlen(reinterpret_cast<const char*>(at), length));
+      ComboAdd(window, id, text.c_str());
+    }
+    at += length;
+  }
+}
+
+void SetText(Window window, int id, const char* text) {
+  SetWindowTextA(Item(window, id), text);
+}
+
+void Enable(Window window, int id, bool enable) {
+  EnableWindow(Item(window, id), enable);
+}
+
+void ComboAdd(Window window, int id, const char* text) {
+  SendMessageA(Item(window, id), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void ComboClear(Window window, int id) {
+  SendMessageA(Item(window, id), CB_RESETCONTENT, 0, 0);
+}
+
+void ComboSelect(Window window, int id, int index) {
+  SendMessageA(Item(window, id), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int ComboSelection(Window window, int id) {
+  auto index = static_cast<int>(SendMessageA(Item(window, id), CB_GETCURSEL, 0, 0));
+  return index < 0 ? -1 : index;
+}
+
+NativeItem TreeInsert(Window window, int id, NativeItem parent, const char* text, int image) {
+  TVINSERTSTRUCTA insert{};
+  insert.hParent = parent ? static_cast<HTREEITEM>(parent) : TVI_ROOT;
+  insert.hInsertAfter = TVI_LAST;
+  insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+  insert.item.pszText = const_cast<char*>(text);
+  insert.item.iImage = insert.item.iSelectedImage = image;
+  return reinterpret_cast<NativeItem>(
+      SendMessageA(Item(window, id), TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+}
+
+void TreeSelect(Window window, int id, NativeItem item) {
+  SendMessageA(Item(window, id), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+}
+
+void TreeExpand(Window window, int id, NativeItem item, bool expand) {
+  SendMessageA(Item(window, id), TVM_EXPAND, expand ? TVE_EXPAND : TVE_COLLAPSE,
+               reinterpret_cast<LPARAM>(item));
+}
+
+void TreeClear(Window window, int id) {
+  SendMessageA(Item(window, id), TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+}
+
+bool TreeSetImages(Window window, int id, int bitmapId, int width, uint32_t mask,
+                   uint32_t background) {
+  HIMAGELIST list = ImageList_LoadImageA(ResourceModule(), MAKEINTRESOURCEA(bitmapId), width, 0,
+                                         RGB((mask >> 16) & 0xFF, (mask >> 8) & 0xFF, mask & 0xFF),
+                                         IMAGE_BITMAP, LR_CREATEDIBSECTION);
+  if (list) {
+    ImageList_SetBkColor(
+        list, RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+  }
+  auto previous = reinterpret_cast<HIMAGELIST>(SendMessageA(
+      Item(window, id), TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(list)));
+  if (previous) ImageList_Destroy(previous);
+  return list != nullptr;
+}
+
+void TreeDropImages(Window window, int id) {
+  auto previous = reinterpret_cast<HIMAGELIST>(
+      SendMessageA(Item(window, id), TVM_SETIMAGELIST, TVSIL_NORMAL, 0));
+  if (previous) ImageList_Destroy(previous);
+}
+
+void WaitCursor(bool on) {
+  thread_local HCURSOR saved = nullptr;
+  if (on) {
+    saved = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  } else {
+    SetCursor(saved);
+  }
+}
+
+}  // namespace win32ui
