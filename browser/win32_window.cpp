@@ -99,13 +99,21 @@ void CenterOnScreen(Window window) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void FillListsFromResource(Window window, int templateId) {
+bool LoadResourceBytes(int type, int id, std::string* bytes) {
   HMODULE module = ResourceModule();
-  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(templateId), MAKEINTRESOURCEA(kDlgInitType));
+  HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(type));
   HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
-  const auto* at = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
-  if (!at) return;
-  const unsigned char* end = at + SizeofResource(module, found);
+  const auto* data = static_cast<const char*>(loaded ? LockResource(loaded) : nullptr);
+  if (!data) return false;
+  bytes->assign(data, SizeofResource(module, found));
+  return true;
+}
+
+void FillListsFromResource(Window window, int templateId) {
+  std::string records;
+  if (!LoadResourceBytes(kDlgInitType, templateId, &records)) return;
+  const auto* at = reinterpret_cast<const unsigned char*>(records.data());
+  const unsigned char* end = at + records.size();
   // Records: control id, message (16 bits each), length of the data (32 bits), the data.
   while (end - at >= 8) {
     WORD id, code;

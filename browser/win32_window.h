@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace win32ui {
 
@@ -21,6 +22,10 @@ struct DialogEvents {
   std::function<void()> shown;                          // once, from the modal loop
   std::function<bool()> waitCursor;                     // whether the wait cursor stands
 };
+
+// The bytes of resource `id` of type `type` of the module this code is linked into; false when
+// there is none.
+bool LoadResourceBytes(int type, int id, std::string* bytes);
 
 // Makes the tree view and the other common controls available; false when they cannot be.
 bool InitControls();
