@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "browser/win32_dialog_hook.h"
+#include "browser/win32_own_desktop.h"
 #include "config/share_data.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
@@ -20,6 +21,8 @@
 bool ShootDialog(void* window, const std::vector<std::string>& path);
 
 int main() {
+  int status = RunAgainOnOwnDesktop();
+  if (status >= 0) return status;
   // The driver's side: its option file in a directory of our own, its shared block, the network.
   const std::filesystem::path previous = std::filesystem::current_path();
   const std::filesystem::path dir = std::filesystem::temp_directory_path() /

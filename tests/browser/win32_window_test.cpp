@@ -16,6 +16,7 @@
 
 #include "browser/dialog_script.h"
 #include "browser/win32_dialog_hook.h"
+#include "browser/win32_own_desktop.h"
 #include "tests/browser/win32_browse_driver.h"
 
 namespace browsetest {
@@ -163,37 +164,9 @@ TEST_F(Win32WindowTest, CancelGivesTheEmptyText) {
 }  // namespace
 }  // namespace browsetest
 
-// The test's windows live on a desktop of their own: they never show on the user's desktop, and
-// that desktop is set up with this process's display whatever became of the default one. The
-// program starts itself again on it (a process takes its display from its first desktop).
 int main(int argc, char** argv) {
-  constexpr const char* kOnOwnDesktop = "TELMAR_TEST_OWN_DESKTOP";
-  if (GetEnvironmentVariableA(kOnOwnDesktop, nullptr, 0) == 0) {
-    std::string name = "telmar-test-" + std::to_string(GetCurrentProcessId());
-    HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (!desktop) {
-      std::fprintf(stderr, "no desktop of its own: LastError %08lx\n", GetLastError());
-      return 1;
-    }
-    SetEnvironmentVariableA(kOnOwnDesktop, name.c_str());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = name.data();
-    PROCESS_INFORMATION process{};
-    std::string command = GetCommandLineA();
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-      std::fprintf(stderr, "cannot start on its own desktop: LastError %08lx\n", GetLastError());
-      return 1;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseDesktop(desktop);
-    return static_cast<int>(status);
-  }
+  int status = RunAgainOnOwnDesktop();
+  if (status >= 0) return status;
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();
 }
