@@ -144,6 +144,11 @@ TEST(SoakCycles, ConnectedStartsAndStopsWithListeningGatesLeaveNothingBehind) {
     if (cycle == 0) {
       kesthost::PushMessage(kMsgHbActive);
       ASSERT_TRUE(kesthost::WaitFor([] { return ProcessSharedData()->stationActive == 1; }));
+      // Monitoring switches on after the flag: the worker has done with the message once it
+      // polls the host again and finds nothing.
+      ASSERT_TRUE(kesthost::WaitFor([] { return kesthost::PendingMessages() == 0; }));
+      const uint64_t polls = kesthost::EmptyPolls();
+      ASSERT_TRUE(kesthost::WaitFor([polls] { return kesthost::EmptyPolls() > polls; }));
     }
     // Events from the network reach the gates on the library's thread.
     float temp = 15.0f + static_cast<float>(cycle % 100) / 10;
