@@ -69,8 +69,8 @@ uint32_t BaseSize(Base base);
 void LayOut(TypeDef* type);
 
 // What a value written is held to: the type's limits (writes through the library, network
-// files), or only what the wire carries (a device reporting a value, maybe out of its
-// specification, as the control API lets a test play one).
+// files), or only what the wire carries (a device reporting a value, maybe outside its type's
+// limits, as the control API lets a test play a faulty device).
 enum class Limits : uint8_t { kType, kWire };
 
 // `field` is a field index, or -1 for the whole NV. Every function works on the NV's full raw
