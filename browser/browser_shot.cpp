@@ -11,18 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
 #include "browser/browser_resources.h"
+#include "browser/browser_shot_scene.h"
 #include "browser/qt_dialog_hook.h"
-#include "config/share_data.h"
-#include "core/driver_instance.h"
-#include "core/host_api.h"
-#include "core/vpi_main.h"
-#include "lon/lns.h"
-#include "netsim/lonsim_control.h"
 
 namespace {
 
@@ -55,59 +48,26 @@ int main(int argc, char** argv) {
   const std::filesystem::path output = std::filesystem::absolute(argv[1]);
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
-  // The driver's side: its option file in a directory of our own, its shared block, the network.
-  const std::filesystem::path previous = std::filesystem::current_path();
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                    ("telmar-shot-" + std::to_string(std::random_device{}()));
-  std::filesystem::create_directories(dir);
-  std::filesystem::current_path(dir);
-  std::ofstream("TELMAR01.int") << "[Lns]\nNetwork=Demo\n[Macros]\n";
-  lonsim::SetNetworkRecordFile((dir / "lonsim.network").string());
-
-  alignas(std::max_align_t) static unsigned char block[sizeof(DriverInstance)];
-  VpiRequest driver{};
-  driver.instance = reinterpret_cast<DriverInstance*>(block);
-  driver.instanceNumber = 1;
-  InstanceSetup(&driver);
-  int rc = 1;
-  CLns* lns = nullptr;
-  uint8_t client = 0;
-  if (CreateShareData(&driver) == 0 && KestMkClient("TelMAR", 1, 0, &client) == 0) {
-    driver.instance->shareView->delimiter = '.';
-    driver.instance->shareView->clientId = client;
-    lns = CLns::GetLnsObject(0, 0, 1, '.', "", "", "");
-    if (lns && lns->Init(nullptr, 1) == 0 && lns->Open("Demo", "", "", "") == 0) {
-      bool saved = false;
-      SetQtDialogShownHook([&](QDialog* window) {
-        auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("control%1").arg(IDC_TREE));
-        if (QTreeWidgetItem* nv =
-                FindPath(tree, {"Building", "Floor1", "Room101", "nvoSpaceTemp"})) {
-          tree->setCurrentItem(nv);
-        }
-        ChooseEntry(window->findChild<QComboBox*>(QStringLiteral("control%1").arg(IDC_BINDING)), 1);
-        ChooseEntry(window->findChild<QComboBox*>(QStringLiteral("control%1").arg(IDC_TYPES)), 1);
-        saved = window->grab().save(QString::fromStdString(output.string()));
-        window->reject();
-      });
-      char address[kBrowseAddressCapacity];
-      BrowseParams params{address};
-      VpiRequest browse{};
-      browse.command = kBrowseAddress;
-      browse.instanceNumber = 1;
-      browse.params = &params;
-      VpiMain(&browse);
-      SetQtDialogShownHook(nullptr);
-      if (saved) {
-        std::printf("%s\n", output.string().c_str());
-        rc = 0;
-      } else {
-        std::fprintf(stderr, "telmar-browser-shot: the dialog could not be shown or saved\n");
+  int rc = WithBrowseScene([&] {
+    bool saved = false;
+    SetQtDialogShownHook([&](QDialog* window) {
+      auto* tree = window->findChild<QTreeWidget*>(QStringLiteral("control%1").arg(IDC_TREE));
+      if (QTreeWidgetItem* nv = FindPath(tree, {"Building", "Floor1", "Room101", "nvoSpaceTemp"})) {
+        tree->setCurrentItem(nv);
       }
+      ChooseEntry(window->findChild<QComboBox*>(QStringLiteral("control%1").arg(IDC_BINDING)), 1);
+      ChooseEntry(window->findChild<QComboBox*>(QStringLiteral("control%1").arg(IDC_TYPES)), 1);
+      saved = window->grab().save(QString::fromStdString(output.string()));
+      window->reject();
+    });
+    SendBrowse();
+    SetQtDialogShownHook(nullptr);
+    if (!saved) {
+      std::fprintf(stderr, "telmar-browser-shot: the dialog could not be shown or saved\n");
+      return 1;
     }
-  }
-  if (lns) lns->Release();
-  InstanceTeardown(driver.instance);
-  std::filesystem::current_path(previous);
-  std::filesystem::remove_all(dir);
-  return rc;
+    std::printf("%s\n", output.string().c_str());
+    return 0;
+  });
+  return rc < 0 ? 1 : rc;
 }
