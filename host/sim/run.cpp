@@ -316,7 +316,7 @@ bool RunExport(Context& c) {
     return Fail(c, "the file '" + path + "' exists and is no export of " + w[1] + ": not replaced");
   }
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (const std::string& l : lines) out << l << "\r\n";
+  for (const std::string& l : lines) out << l << "\n";
   out.close();
   if (!out) return Fail(c, "cannot write the file '" + path + "'");
   Out(host, std::to_string(lines.size() - 1) + " " + w[1] + " written to " + path);
