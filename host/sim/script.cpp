@@ -15,7 +15,8 @@ const std::vector<CommandInfo> kCommands = {
     {"help", "[COMMAND]", "Shows every command, or one command's help."},
     {"gate", "ID TYPE MODE RATE ADDRESS",
      "Defines a gate in the host's gate database, as a line of a gate list. The address\n"
-     "@address stands for the address the last browse returned."},
+     "@address stands for the address the last browse returned. An id defined already is\n"
+     "refused: 'remove ID' first."},
     {"gates", "FILE", "Defines every gate of a gate list file."},
     {"info", "", "Sends GetVpiInfo (14) and shows the driver's banner."},
     {"coldstart", "[CONNECT]",
