@@ -744,9 +744,50 @@ bool UsesMacro(const std::string& address, const std::string& name) {
          address[name.size()] == '/' || address[name.size()] == ' ';
 }
 
+// An option file's text as UTF-8: the driver also reads UTF-16 of either byte order after its
+// byte-order mark (an editor's "Unicode"); anything else is taken as it is.
+std::string OptionFileText(const std::string& raw) {
+  if (raw.size() < 2) return raw;
+  unsigned char b0 = static_cast<unsigned char>(raw[0]), b1 = static_cast<unsigned char>(raw[1]);
+  bool little = b0 == 0xFF && b1 == 0xFE;
+  if (!little && !(b0 == 0xFE && b1 == 0xFF)) return raw;
+  auto unit = [&](size_t at) {
+    unsigned lo = static_cast<unsigned char>(raw[at]), hi = static_cast<unsigned char>(raw[at + 1]);
+    return little ? lo | hi << 8 : lo << 8 | hi;
+  };
+  std::string out;
+  for (size_t at = 2; at + 1 < raw.size(); at += 2) {  // a stray last byte is dropped
+    unsigned c = unit(at);
+    if (c >= 0xD800 && c < 0xDC00 && at + 3 < raw.size()) {
+      unsigned low = unit(at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      }
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
-std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFileText) {
+std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile) {
+  const std::string optionFileText = OptionFileText(optionFile);
   std::vector<std::pair<std::string, std::string>> macros;
   bool inMacros = false;
   size_t start = 0;

@@ -179,10 +179,10 @@ std::string GateValueText(const HostGate& gate);
 // The gate list as bound, as CSV: a header line, then id, type, updateMode, pollingRate,
 // address, binding word (0x0104; empty before a parse), status.
 std::vector<std::string> GatesCsv(const Host& host);
-// The macros of an option file's text ("#NAME = VALUE" lines after [Macros], read as the driver
-// reads them; a later line of a name wins), as CSV: name, value, and the ids of the gates whose
-// address uses the macro.
-std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFileText);
+// The macros of an option file's contents ("#NAME = VALUE" lines after [Macros], read as the
+// driver reads them, 8-bit or UTF-16 after its byte-order mark; a later line of a name wins), as
+// CSV: name, value, and the ids of the gates whose address uses the macro.
+std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile);
 // A CSV field: quoted when it holds a comma, a quote, a line break or blanks at its ends.
 std::string CsvField(const std::string& text);
 

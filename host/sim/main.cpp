@@ -264,8 +264,8 @@ int ResolveGates(const Options& o, const std::string& driver,
       std::string why = host.networkReason;
       std::lock_guard<std::mutex> guard(host.lock);
       if (why.empty() && !host.lastDriverErrors.empty()) why = host.lastDriverErrors.back();
-      failures.push_back("telmar-host: the network " + o.network + " could not be opened" +
-                         (why.empty() ? std::string() : ": " + why));
+      failures.push_back("telmar-host: ColdStart on the network " + o.network + " -> " +
+                         std::to_string(rc) + (why.empty() ? std::string() : ": " + why));
     } else {
       for (const hostsim::GateSpec& g : specs) {
         uint32_t parsed = 0;

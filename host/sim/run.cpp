@@ -286,7 +286,8 @@ bool RunWatch(Context& c) {
 
 // Whether a file may be written by export: a new one, or one an export wrote (its header).
 bool MayReplace(const std::string& path, const std::string& header) {
-  if (!std::filesystem::exists(path)) return true;
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0) return true;
   std::ifstream in(path, std::ios::binary);
   std::string first;
   std::getline(in, first);

@@ -269,5 +269,30 @@ TEST_F(HostDuties, WatchShowsEveryChangeOfTheWatchedGatesUntilALineComes) {
   EXPECT_TRUE(host_.watchChanges.empty());
 }
 
+// export macros reads the option file as the driver does: only "#NAME = VALUE" lines after
+// [Macros], the last of a name winning, in 8-bit text or UTF-16 after its byte-order mark.
+TEST(HostExport, MacrosAreReadAsTheDriverReadsThem) {
+  Host host;
+  GateSpec spec;
+  spec.id = 7;
+  spec.address = "#R1.nvoSpaceTemp";
+  host.gates[7].spec = spec;
+  spec.id = 8;
+  spec.address = "#R10.nvoSpaceTemp";
+  host.gates[8].spec = spec;
+  const std::string text =
+      "[Lns]\n#NOT = a macro\n[macros]\r\n#R1 = A.Old\nR2 = no hash\n #R1=A.Room1 \n"
+      "#R10 = A,\"Room10\"\n";
+  const std::vector<std::string> want = {"name,value,gates", "#R1,A.Room1,7",
+                                         "#R10,\"A,\"\"Room10\"\"\",8"};
+  EXPECT_EQ(MacrosCsv(host, text), want);
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string(1, c) + '\0';
+  EXPECT_EQ(MacrosCsv(host, wide), want);
+  wide = "\xFE\xFF";
+  for (char c : text) wide += std::string(1, '\0') + c;
+  EXPECT_EQ(MacrosCsv(host, wide), want);
+}
+
 }  // namespace
 }  // namespace hostsim
