@@ -67,6 +67,24 @@ uint32_t Call(Host& host, uint32_t command, void* params) {
   return host.vpiMain(&request);
 }
 
+// Keeps a new value, with host.lock held; a change of a watched gate is noted for the watch.
+void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text) {
+  bool changed = !gate.hasValue || cell != gate.cell || text != gate.text;
+  std::string before;
+  if (changed && host.watched.count(gate.spec.id)) before = GateValueText(gate);
+  if (changed) gate.changedAt = HostNow(host);
+  gate.cell = cell;
+  gate.text = text;
+  gate.hasValue = true;
+  if (!changed || !host.watched.count(gate.spec.id)) return;
+  if (host.watchChanges.size() >= kWatchBacklog) {
+    ++host.watchDropped;
+    return;
+  }
+  host.watchChanges.push_back(
+      WatchChange{gate.changedAt, gate.spec.id, before, GateValueText(gate)});
+}
+
 // The put sink: values the driver puts into gates, on the driver's and the network's threads.
 void OnPut(Host* host, const kesthost::Gate& put) {
   std::lock_guard<std::mutex> guard(host->lock);
@@ -89,19 +107,9 @@ void OnPut(Host* host, const kesthost::Gate& put) {
     default:
       return;
   }
-  if (!gate.hasValue || cell != gate.cell || text != gate.text) gate.changedAt = HostNow(*host);
-  gate.cell = cell;
-  gate.text = text;
-  gate.hasValue = true;
+  SetValue(*host, gate, cell, text);
   gate.firstValueDue = false;
   ++gate.puts;
-}
-
-void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text) {
-  if (!gate.hasValue || cell != gate.cell || text != gate.text) gate.changedAt = HostNow(host);
-  gate.cell = cell;
-  gate.text = text;
-  gate.hasValue = true;
 }
 
 uint64_t DriverErrors(Host& host) {
@@ -308,7 +316,11 @@ uint32_t EndDriver(Host& host) {
   return rc;
 }
 
-void DefineGate(Host& host, const GateSpec& spec) {
+bool DefineGate(Host& host, const GateSpec& spec) {
+  {
+    std::lock_guard<std::mutex> guard(host.lock);
+    if (host.gates.count(spec.id)) return false;
+  }
   kesthost::Gate gate;
   gate.id = spec.id;
   gate.type = spec.type;
@@ -320,6 +332,7 @@ void DefineGate(Host& host, const GateSpec& spec) {
   HostGate entry;
   entry.spec = spec;
   host.gates[spec.id] = entry;
+  return true;
 }
 
 bool HostGateCopy(const Host& host, uint32_t id, HostGate* out) {
@@ -355,8 +368,11 @@ bool ParseGate(Host& host, uint32_t id, uint32_t* result) {
   g.nvItem = params.nvItem;
   g.nextPoll = HostNow(host);
   uint8_t kind = g.bindingWord & 0xFF;
+  // The worker may have put the first value already, before this thread took the lock again:
+  // a value put since the command went out is the one owed.
+  bool putSince = g.puts != gate.puts;
   g.firstValueDue =
-      *result == 0 &&
+      *result == 0 && !putSince &&
       (kind == kBindNode || ((kind == kBindNV || kind == kBindNVF) && g.spec.updateMode == 2));
   return true;
 }
@@ -577,13 +593,17 @@ std::string UpdateText(const HostGate& g) {
   return g.spec.pollingRate > 0 ? "poll " + std::to_string(g.spec.pollingRate) : "-";
 }
 
-std::string ValueText(const HostGate& g) {
+}  // namespace
+
+std::string GateValueText(const HostGate& g) {
   if (!g.parseTried) return "(not parsed)";
   if (g.parseResult != 0) return "(parse failed)";
   if (!g.hasValue) return "-";
   std::string value = FormatGateValue(g.spec.type, g.cell, g.text);
   return g.spec.type == kTextGateType ? "'" + value + "'" : value;
 }
+
+namespace {
 
 std::string ChangedText(const HostGate& g) {
   if (g.changedAt < 0) return "-";
@@ -629,7 +649,7 @@ std::vector<std::string> GateTable(const Host& host, size_t width) {
   size_t longestAddress = 7, longestValue = 5;
   for (const auto& [id, g] : host.gates) {
     longestAddress = std::max(longestAddress, g.spec.address.size());
-    longestValue = std::max(longestValue, ValueText(g).size());
+    longestValue = std::max(longestValue, GateValueText(g).size());
   }
   // Values get the spare width first (a text shown whole says more than a long path), then the
   // address; the row never gets wider than `width`.
@@ -653,7 +673,7 @@ std::vector<std::string> GateTable(const Host& host, size_t width) {
       "puts");
   for (const auto& [id, g] : host.gates) {
     row(std::to_string(id), g.spec.address, GateTypeName(g.spec.type), UpdateText(g), GateStatus(g),
-        ValueText(g), ChangedText(g), std::to_string(g.reads), std::to_string(g.readErrors),
+        GateValueText(g), ChangedText(g), std::to_string(g.reads), std::to_string(g.readErrors),
         std::to_string(g.writes), std::to_string(g.puts));
   }
   return rows;
@@ -673,13 +693,133 @@ std::vector<std::string> GateDetail(const Host& host, uint32_t id) {
   std::snprintf(binding, sizeof(binding), "binding 0x%04X, node %d", g.bindingWord, g.nodeValue);
   lines.push_back("  status      " + GateStatus(g) +
                   (g.parseTried ? std::string(", ") + binding : ""));
-  lines.push_back("  value       " + ValueText(g));
+  lines.push_back("  value       " + GateValueText(g));
   lines.push_back("  changed     " + ChangedText(g));
   lines.push_back("  reads       " + std::to_string(g.reads) + ", read errors " +
                   std::to_string(g.readErrors) + ", writes " + std::to_string(g.writes) +
                   ", write errors " + std::to_string(g.writeErrors) + ", puts " +
                   std::to_string(g.puts));
   lines.push_back("  last error  " + (g.lastError.empty() ? std::string("-") : g.lastError));
+  return lines;
+}
+
+std::string CsvField(const std::string& text) {
+  bool quote = text.find_first_of(",\"\r\n") != std::string::npos ||
+               (!text.empty() && (text.front() == ' ' || text.back() == ' '));
+  if (!quote) return text;
+  std::string out = "\"";
+  for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+std::vector<std::string> GatesCsv(const Host& host) {
+  std::vector<std::string> lines = {"id,type,updateMode,pollingRate,address,binding,status"};
+  std::lock_guard<std::mutex> guard(host.lock);
+  for (const auto& [id, g] : host.gates) {
+    char binding[16] = "";
+    if (g.parseTried && g.parseResult == 0) {
+      std::snprintf(binding, sizeof(binding), "0x%04X", g.bindingWord);
+    }
+    std::string status = GateStatus(g);
+    lines.push_back(std::to_string(id) + "," + std::to_string(g.spec.type) + "," +
+                    std::to_string(g.spec.updateMode) + "," + std::to_string(g.spec.pollingRate) +
+                    "," + CsvField(g.spec.address) + "," + binding + "," +
+                    CsvField(status == "-" ? "not parsed" : status));
+  }
+  return lines;
+}
+
+namespace {
+
+std::string Trimmed(const std::string& s) {
+  size_t first = s.find_first_not_of(" \t\r\n\v\f");
+  if (first == std::string::npos) return "";
+  return s.substr(first, s.find_last_not_of(" \t\r\n\v\f") - first + 1);
+}
+
+// Whether an address starts with the macro: "#R101" in "#R101.nvoSpaceTemp", not in "#R1010".
+bool UsesMacro(const std::string& address, const std::string& name) {
+  if (address.compare(0, name.size(), name) != 0) return false;
+  return address.size() == name.size() || address[name.size()] == '.' ||
+         address[name.size()] == '/' || address[name.size()] == ' ';
+}
+
+// An option file's text as UTF-8: the driver also reads UTF-16 of either byte order after its
+// byte-order mark (an editor's "Unicode"); anything else is taken as it is.
+std::string OptionFileText(const std::string& raw) {
+  if (raw.size() < 2) return raw;
+  unsigned char b0 = static_cast<unsigned char>(raw[0]), b1 = static_cast<unsigned char>(raw[1]);
+  bool little = b0 == 0xFF && b1 == 0xFE;
+  if (!little && !(b0 == 0xFE && b1 == 0xFF)) return raw;
+  auto unit = [&](size_t at) {
+    unsigned lo = static_cast<unsigned char>(raw[at]), hi = static_cast<unsigned char>(raw[at + 1]);
+    return little ? lo | hi << 8 : lo << 8 | hi;
+  };
+  std::string out;
+  for (size_t at = 2; at + 1 < raw.size(); at += 2) {  // a stray last byte is dropped
+    unsigned c = unit(at);
+    if (c >= 0xD800 && c < 0xDC00 && at + 3 < raw.size()) {
+      unsigned low = unit(at + 2);
+      if (low >= 0xDC00 && low < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      }
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | c >> 18);
+      out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile) {
+  const std::string optionFileText = OptionFileText(optionFile);
+  std::vector<std::pair<std::string, std::string>> macros;
+  bool inMacros = false;
+  size_t start = 0;
+  while (start < optionFileText.size()) {
+    size_t end = optionFileText.find('\n', start);
+    if (end == std::string::npos) end = optionFileText.size();
+    std::string line = Trimmed(optionFileText.substr(start, end - start));
+    start = end + 1;
+    if (!inMacros) {
+      inMacros = Lower(line) == "[macros]";
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (line.empty() || line[0] != '#' || eq == std::string::npos) continue;
+    std::string name = Trimmed(line.substr(0, eq)), value = Trimmed(line.substr(eq + 1));
+    auto same = [&](const auto& m) { return m.first == name; };
+    auto it = std::find_if(macros.begin(), macros.end(), same);
+    if (it != macros.end()) {
+      it->second = value;
+    } else {
+      macros.emplace_back(name, value);
+    }
+  }
+  std::vector<std::string> lines = {"name,value,gates"};
+  std::lock_guard<std::mutex> guard(host.lock);
+  for (const auto& [name, value] : macros) {
+    std::string users;
+    for (const auto& [id, g] : host.gates) {
+      if (UsesMacro(g.spec.address, name)) users += (users.empty() ? "" : " ") + std::to_string(id);
+    }
+    lines.push_back(CsvField(name) + "," + CsvField(value) + "," + users);
+  }
   return lines;
 }
 

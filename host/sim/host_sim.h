@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,13 @@ struct HostGate {
   int64_t nextPoll = 0;
   std::string lastError;  // why the last failed parse, read or write failed
   bool lastReadFailed = false;
+};
+
+// A change of a watched gate's value, as the watch command shows it.
+struct WatchChange {
+  int64_t at = 0;  // host clock, ms
+  uint32_t id = 0;
+  std::string before, after;  // the values as shown ("-" for none)
 };
 
 // Where the host's lines go: plain lines, or (the demo on a terminal) a log pane.
@@ -89,7 +97,14 @@ struct Host {
   mutable std::mutex lock;
   std::map<uint32_t, HostGate> gates;
   std::deque<uint32_t> routedWrites;  // gates written by a browser's Refresh, to pass on
+  // The gates a watch command shows, and their changes not yet shown: every change is kept
+  // (up to kWatchBacklog), so an NV that changes twice between two looks shows both.
+  std::set<uint32_t> watched;
+  std::deque<WatchChange> watchChanges;
+  uint64_t watchDropped = 0;  // changes beyond the backlog, not kept
 };
+
+constexpr size_t kWatchBacklog = 1000;
 
 // Loads the driver, resolves VpiMain, sends GetVpiInfo and allocates the instance block.
 bool LoadDriver(Host& host, const std::string& path, std::string* error);
@@ -107,7 +122,10 @@ uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* nam
 uint32_t ColdStartDriver(Host& host, bool connectNetwork);
 uint32_t EndDriver(Host& host);
 
-void DefineGate(Host& host, const GateSpec& spec);
+// Adds a gate to the host's database. False, and nothing changed, when the id is defined
+// already: the driver may still be putting the old binding's values into that gate, so a gate
+// of the same id must first be removed (message 121, sub-code 3).
+bool DefineGate(Host& host, const GateSpec& spec);
 // False when the gate is unknown (no command sent).
 bool ParseGate(Host& host, uint32_t id, uint32_t* result);
 bool ReadGate(Host& host, uint32_t id, uint32_t* result);
@@ -155,5 +173,17 @@ std::vector<std::string> GateTable(const Host& host, size_t width);
 std::vector<std::string> GateDetail(const Host& host, uint32_t id);
 // ok, not bound, read error, detached, stale (/M:p at polling rate 0), or - (not parsed).
 std::string GateStatus(const HostGate& gate);
+// The value as the table shows it: "(not parsed)", "(parse failed)", "-" for none, texts quoted.
+std::string GateValueText(const HostGate& gate);
+
+// The gate list as bound, as CSV: a header line, then id, type, updateMode, pollingRate,
+// address, binding word (0x0104; empty before a parse), status.
+std::vector<std::string> GatesCsv(const Host& host);
+// The macros of an option file's contents ("#NAME = VALUE" lines after [Macros], read as the
+// driver reads them, 8-bit or UTF-16 after its byte-order mark; a later line of a name wins), as
+// CSV: name, value, and the ids of the gates whose address uses the macro.
+std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile);
+// A CSV field: quoted when it holds a comma, a quote, a line break or blanks at its ends.
+std::string CsvField(const std::string& text);
 
 }  // namespace hostsim

@@ -1,4 +1,5 @@
 // telmar-host: runs the driver as a SCADA host would, on the simulated network.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -59,7 +60,9 @@ const char* const kUsage =
     "                         terminal and for the demo)\n"
     "  --expect-timeout MS    how long an expectation waits for the driver (default 3000)\n"
     "  --check-network FILE   only check a network file (or Demo) and say what is wrong in it\n"
-    "  --check-gates FILE     only check a gate list and say what is wrong in it\n"
+    "  --check-gates FILE     only check a gate list and say what is wrong in it; with\n"
+    "                         --network NAME|FILE the driver also resolves every address on\n"
+    "                         that network (with the macros of --option-file FILE)\n"
     "  --help [COMMAND]       this text and every command, or one command's help\n"
     "\n"
     "Address options (after the first '/' of a gate's address; one /M: and one /F:):\n"
@@ -193,12 +196,6 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
   return true;
 }
 
-std::string OptionFileName(int instance) {
-  char name[32];
-  std::snprintf(name, sizeof(name), "TELMAR%02u.int", static_cast<unsigned>(instance));
-  return name;
-}
-
 bool ReadFile(const std::string& path, std::string* text) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
@@ -208,8 +205,97 @@ bool ReadFile(const std::string& path, std::string* text) {
   return true;
 }
 
-// --check-network and --check-gates: the file alone, without the driver. 0 good, 2 bad.
-int CheckFiles(const Options& o) {
+// The [Macros] section of an option file and what follows it ("" when it has none).
+std::string MacrosSection(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    line.erase(0, line.find_first_not_of(" \t"));
+    line.erase(line.find_last_not_of(" \t\r") + 1);
+    std::string lower;
+    for (char c : line) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "[macros]") return text.substr(at);
+    at = end + 1;
+  }
+  return "";
+}
+
+// --check-gates with --network: every gate parsed by the driver on that network (with the
+// macros of --option-file), in a temporary working directory, so that nothing of the user's
+// changes. 0 when every address resolves, 2 otherwise.
+int ResolveGates(const Options& o, const std::string& driver,
+                 const std::vector<hostsim::GateSpec>& specs) {
+  std::string network = o.network == "Demo" ? o.network : Absolute(o.network);
+  std::string macros = "[Macros]\n";
+  if (!o.optionFile.empty()) {
+    std::string text;
+    if (!ReadFile(o.optionFile, &text)) {
+      std::fprintf(stderr, "telmar-host: cannot read the option file '%s'\n", o.optionFile.c_str());
+      return 2;
+    }
+    std::string section = MacrosSection(text);
+    if (!section.empty()) macros = section;
+  }
+  std::string home = hostsim::CurrentDir();
+  std::string dir = hostsim::MakeTempDir("telmar-check-");
+  if (dir.empty() || !hostsim::ChangeDir(dir)) {
+    std::fprintf(stderr, "telmar-host: cannot make a temporary working directory\n");
+    return 2;
+  }
+  std::ofstream(hostsim::OptionFileName(o.instance)) << "[Lns]\nNetwork=" << network << "\n\n"
+                                                     << macros;
+  lonsim::UseManualClock();
+  kesthost::SetHistoryLimit(kHistoryEntries);
+  hostsim::Console console;
+  console.logLevel = 1000;  // the driver's lines are kept for the reasons, not shown
+  hostsim::Host host;
+  host.console = &console;
+  host.instanceNumber = o.instance;
+  hostsim::ConnectHostApi(host);
+  std::string error;
+  std::vector<std::string> failures;
+  if (!hostsim::LoadDriver(host, driver, &error)) {
+    failures.push_back("telmar-host: " + error);
+  } else {
+    for (const hostsim::GateSpec& g : specs) hostsim::DefineGate(host, g);
+    uint32_t rc = hostsim::ColdStartDriver(host, true);
+    if (rc != 0) {
+      std::string why = host.networkReason;
+      std::lock_guard<std::mutex> guard(host.lock);
+      if (why.empty() && !host.lastDriverErrors.empty()) why = host.lastDriverErrors.back();
+      failures.push_back("telmar-host: ColdStart on the network " + o.network + " -> " +
+                         std::to_string(rc) + (why.empty() ? std::string() : ": " + why));
+    } else {
+      for (const hostsim::GateSpec& g : specs) {
+        uint32_t parsed = 0;
+        hostsim::HostGate gate;
+        if (!hostsim::ParseGate(host, g.id, &parsed) || parsed == 0) continue;
+        hostsim::HostGateCopy(host, g.id, &gate);
+        failures.push_back(g.origin + ": gate " + std::to_string(g.id) + " '" + g.address +
+                           "' does not resolve: " + gate.lastError);
+      }
+    }
+    hostsim::UnloadDriver(host);
+  }
+  hostsim::DisconnectHostApi();
+  hostsim::ChangeDir(home);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  if (failures.empty()) {
+    std::printf("%s: %zu gates, the gate list is good; every address resolves on the network %s\n",
+                o.checkGates.c_str(), specs.size(), o.network.c_str());
+    return 0;
+  }
+  for (const std::string& f : failures) std::fprintf(stderr, "%s\n", f.c_str());
+  std::fprintf(stderr, "%s: checked on the network %s%s\n", o.checkGates.c_str(), o.network.c_str(),
+               o.optionFile.empty() ? "" : (" with the macros of " + o.optionFile).c_str());
+  return 2;
+}
+
+// --check-network and --check-gates: the file alone, without the driver; with --network the
+// gate list's addresses are also resolved by the driver. 0 good, 2 bad.
+int CheckFiles(const Options& o, const std::string& driver) {
   int status = 0;
   if (!o.checkNetwork.empty()) {
     std::string error;
@@ -230,8 +316,13 @@ int CheckFiles(const Options& o) {
     } else if (!hostsim::ParseGateList(text, o.checkGates, &specs, &error)) {
       std::fprintf(stderr, "%s\n", error.c_str());
       status = 2;
+    } else if (o.network.empty()) {
+      std::printf(
+          "%s: %zu gates, the gate list is good (its addresses are not resolved: "
+          "--network NAME|FILE resolves them)\n",
+          o.checkGates.c_str(), specs.size());
     } else {
-      std::printf("%s: %zu gates, the gate list is good\n", o.checkGates.c_str(), specs.size());
+      status = ResolveGates(o, driver, specs);
     }
   }
   return status;
@@ -259,7 +350,12 @@ int RunLines(hostsim::Host& host, const hostsim::RunOptions& run,
 int RunInputLines(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats,
                   bool edited);
 
-int RunInput(hostsim::Host& host, const hostsim::RunOptions& run, hostsim::RunStats* stats) {
+int RunInput(hostsim::Host& host, const hostsim::RunOptions& options, hostsim::RunStats* stats) {
+  hostsim::RunOptions run = options;
+  // watch waits for the next line as it comes, unedited (Enter alone ends it).
+  run.readInput = [](std::string* line, int timeoutMs) {
+    return hostsim::ReadInputLine(line, timeoutMs);
+  };
   // At a terminal, lines are edited (arrow keys, history) when the program has a line editor.
   bool edited = run.interactive && hostsim::LineEditorStart("telmar-host> ");
   int status = RunInputLines(host, run, stats, edited);
@@ -326,8 +422,8 @@ int Main(int argc, char** argv) {
                 hostsim::CommandHelp().c_str());
     return 0;
   }
-  if (!o.checkNetwork.empty() || !o.checkGates.empty()) return CheckFiles(o);
   std::string driver = Absolute(o.driver.empty() ? TELMAR_DRIVER_PATH : o.driver);
+  if (!o.checkNetwork.empty() || !o.checkGates.empty()) return CheckFiles(o, driver);
   std::string hook = TELMAR_DIALOG_HOOK_PATH;
   if (o.demo) {
     kesthost::SetHistoryLimit(kHistoryEntries);
@@ -378,7 +474,7 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "telmar-host: cannot use the working directory '%s'\n", dir.c_str());
     return 1;
   }
-  std::string optionName = OptionFileName(o.instance);
+  std::string optionName = hostsim::OptionFileName(o.instance);
   if (!optionFile.empty()) {
     std::string wanted, present;
     if (!ReadFile(optionFile, &wanted)) {

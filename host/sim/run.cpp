@@ -1,8 +1,12 @@
 #include "host/sim/run.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -10,6 +14,7 @@
 #include "host/sim/sim_os.h"
 #include "host/sim/values.h"
 #include "netsim/lonsim_control.h"
+#include "platform/display.h"
 
 namespace hostsim {
 namespace {
@@ -169,15 +174,153 @@ bool RunNet(Context& c) {
 bool RunBrowse(Context& c) {
   std::vector<BrowseStep> steps;
   if (!ParseBrowseSteps(c.line.words, 1, &steps, c.error)) return false;
-  // Without steps a user at a display gets the real dialog: the hook must then be absent.
-  bool scripted = !steps.empty() || !(c.options.interactive && HasDisplay());
+  // Without steps a user at a display gets the real dialog: the hook must then be absent. So
+  // must it where the driver can show no window at all, so that the driver says why; a window
+  // that nobody could click (a script's, or an offscreen one) the hook closes at once.
+  std::string noWindow;
+  bool userSees = c.options.interactive && HasDisplay();
+  bool scripted = !steps.empty() || (!userSees && GuiDisplayAvailable(&noWindow));
+  uint64_t errorsBefore = 0;
+  {
+    std::lock_guard<std::mutex> guard(c.host.lock);
+    errorsBefore = c.host.driverErrors;
+  }
   BrowseOutcome outcome = Browse(c.host, steps, scripted, c.options.hookPath);
   for (const std::string& t : outcome.tree) Out(c.host, "  " + t);
   if (!outcome.shown.empty()) Out(c.host, "dialog: " + outcome.shown);
   Out(c.host,
       "browse -> " + std::to_string(outcome.result) + ", address '" + outcome.address + "'");
   Explain(c.host);
+  bool logShown = c.host.console && c.host.console->logLevel <= 32;
+  std::vector<std::string> why;
+  if (outcome.result != 0 && !logShown) {
+    // The driver's reason, which the log level hides.
+    std::lock_guard<std::mutex> guard(c.host.lock);
+    uint64_t lines =
+        std::min<uint64_t>(c.host.driverErrors - errorsBefore, c.host.lastDriverErrors.size());
+    why.assign(c.host.lastDriverErrors.end() - static_cast<std::ptrdiff_t>(lines),
+               c.host.lastDriverErrors.end());
+  }
+  if (outcome.result != 0 && steps.empty() && scripted) {
+    why.push_back(
+        "a browse without steps shows the dialog only at a terminal with a display; "
+        "here it closes at once (steps script it)");
+  }
+  for (const std::string& w : why) Out(c.host, "  why: " + w);
   if (!outcome.error.empty()) return Fail(c, outcome.error);
+  return true;
+}
+
+// The watch: the gates' current values, then a line per change until the next input line.
+bool RunWatch(Context& c) {
+  Host& host = c.host;
+  const std::vector<std::string>& w = c.line.words;
+  if (!c.options.readInput) {
+    return Fail(c, "watch waits for Enter: it is for the prompt (a script checks with expect)");
+  }
+  std::set<uint32_t> ids;
+  for (size_t i = 1; i < w.size(); ++i) {
+    HostGate g;
+    if (!NeedGate(c, Id(w[i]), &g)) return false;
+    ids.insert(Id(w[i]));
+  }
+  auto time = [](int64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%8.1fs", static_cast<double>(ms) / 1000.0);
+    return std::string(text);
+  };
+  std::map<uint32_t, std::string> status;
+  std::vector<std::string> lines;
+  {
+    std::lock_guard<std::mutex> guard(host.lock);
+    host.watched = ids;
+    host.watchChanges.clear();
+    host.watchDropped = 0;
+    for (uint32_t id : ids) {
+      const HostGate& g = host.gates[id];
+      status[id] = GateStatus(g);
+      lines.push_back(time(HostNow(host)) + "  gate " + std::to_string(id) + " '" + g.spec.address +
+                      "'  " + GateValueText(g) + "  " + status[id]);
+    }
+  }
+  Out(host, "watching " + std::to_string(ids.size()) + " gate" + (ids.size() == 1 ? "" : "s") +
+                " (Enter ends):");
+  for (const std::string& l : lines) Out(host, l);
+  std::string input;
+  InputStatus in;
+  while ((in = c.options.readInput(&input, 50)) == InputStatus::kTimeout && !Interrupted()) {
+    if (!host.manualClock) PollDueGates(host);
+    lonsim::Drain();
+    RouteWrites(host);
+    std::deque<WatchChange> changes;
+    uint64_t dropped = 0;
+    lines.clear();
+    {
+      std::lock_guard<std::mutex> guard(host.lock);
+      changes.swap(host.watchChanges);
+      std::swap(dropped, host.watchDropped);
+      for (uint32_t id : ids) {
+        auto it = host.gates.find(id);
+        std::string now = it == host.gates.end() ? "removed" : GateStatus(it->second);
+        if (now == status[id]) continue;
+        lines.push_back(time(HostNow(host)) + "  gate " + std::to_string(id) + "  status " +
+                        status[id] + " -> " + now);
+        status[id] = now;
+      }
+    }
+    for (const WatchChange& ch : changes) {
+      Out(host,
+          time(ch.at) + "  gate " + std::to_string(ch.id) + "  " + ch.before + " -> " + ch.after);
+    }
+    if (dropped) Out(host, "  (" + std::to_string(dropped) + " more changes not shown)");
+    for (const std::string& l : lines) Out(host, l);
+  }
+  {
+    std::lock_guard<std::mutex> guard(host.lock);
+    host.watched.clear();
+    host.watchChanges.clear();
+  }
+  Out(host, "watch ended");
+  return true;
+}
+
+// Whether a file may be written by export: a new one, or one an export wrote (its header).
+bool MayReplace(const std::string& path, const std::string& header) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec) || std::filesystem::file_size(path, ec) == 0) return true;
+  std::ifstream in(path, std::ios::binary);
+  std::string first;
+  std::getline(in, first);
+  if (!first.empty() && first.back() == '\r') first.pop_back();
+  return first == header;
+}
+
+bool RunExport(Context& c) {
+  Host& host = c.host;
+  const std::vector<std::string>& w = c.line.words;
+  std::vector<std::string> lines;
+  if (w[1] == "gates") {
+    lines = GatesCsv(host);
+  } else {
+    std::string name = OptionFileName(host.instanceNumber);
+    bool ok;
+    std::string text = ReadWholeFile(name, &ok);
+    if (!ok) return Fail(c, "cannot read the option file '" + name + "'");
+    lines = MacrosCsv(host, text);
+  }
+  if (w.size() < 3) {
+    for (const std::string& l : lines) Out(host, l);
+    return true;
+  }
+  const std::string& path = w[2];
+  if (!MayReplace(path, lines[0])) {
+    return Fail(c, "the file '" + path + "' exists and is no export of " + w[1] + ": not replaced");
+  }
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (const std::string& l : lines) out << l << "\n";
+  out.close();
+  if (!out) return Fail(c, "cannot write the file '" + path + "'");
+  Out(host, std::to_string(lines.size() - 1) + " " + w[1] + " written to " + path);
   return true;
 }
 
@@ -291,8 +434,11 @@ bool Run(Context& c) {
       spec.address = host.lastBrowse;
     }
     spec.origin = c.line.origin;
-    DefineGate(host, spec);
-    return true;
+    if (DefineGate(host, spec)) return true;
+    HostGate old;
+    HostGateCopy(host, spec.id, &old);
+    return Fail(c,
+                RedefinitionText(spec.id, old.spec.origin) + " (it is '" + old.spec.address + "')");
   }
   if (verb == "gates") {
     bool ok;
@@ -301,6 +447,13 @@ bool Run(Context& c) {
     if (!ok) return Fail(c, "cannot read the gate list '" + path + "'");
     std::vector<GateSpec> gates;
     if (!ParseGateList(text, w[1], &gates, c.error)) return false;
+    // All or none: a list that would redefine a gate defines nothing.
+    for (const GateSpec& g : gates) {
+      HostGate old;
+      if (HostGateCopy(host, g.id, &old)) {
+        return Fail(c, g.origin + ": " + RedefinitionText(g.id, old.spec.origin));
+      }
+    }
     for (const GateSpec& g : gates) DefineGate(host, g);
     Out(host, std::to_string(gates.size()) + " gates defined from " + w[1]);
     return true;
@@ -416,6 +569,8 @@ bool Run(Context& c) {
     return true;
   }
   if (verb == "browse") return RunBrowse(c);
+  if (verb == "watch") return RunWatch(c);
+  if (verb == "export") return RunExport(c);
   if (verb == "command") {
     uint32_t rc = SendCommand(host, Id(w[1]), nullptr, "command");
     host.lastCommand = "command " + w[1];
@@ -477,6 +632,12 @@ bool Run(Context& c) {
 }
 
 }  // namespace
+
+std::string OptionFileName(int instance) {
+  char name[32];
+  std::snprintf(name, sizeof(name), "TELMAR%02u.int", static_cast<unsigned>(instance));
+  return name;
+}
 
 LineOutcome RunLine(Host& host, const RunOptions& options, const ScriptLine& line, RunStats* stats,
                     std::string* error) {

@@ -1,7 +1,9 @@
 #include "host/sim/script.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "host/sim/gate_list.h"
@@ -13,7 +15,8 @@ const std::vector<CommandInfo> kCommands = {
     {"help", "[COMMAND]", "Shows every command, or one command's help."},
     {"gate", "ID TYPE MODE RATE ADDRESS",
      "Defines a gate in the host's gate database, as a line of a gate list. The address\n"
-     "@address stands for the address the last browse returned."},
+     "@address stands for the address the last browse returned. An id defined already is\n"
+     "refused: 'remove ID' first."},
     {"gates", "FILE", "Defines every gate of a gate list file."},
     {"info", "", "Sends GetVpiInfo (14) and shows the driver's banner."},
     {"coldstart", "[CONNECT]",
@@ -64,6 +67,15 @@ const std::vector<CommandInfo> kCommands = {
      "          detached (its device is detached), stale (/M:p at polling rate 0: the\n"
      "          library never polls it)\n"
      "  changed: simulation seconds since the start when the value last changed"},
+    {"watch", "ID...",
+     "At the prompt: a line for every change of the named gates' values and status, until\n"
+     "Enter (standard input: until its next line). Not in scripts: they check with expect."},
+    {"export", "gates|macros [FILE]",
+     "Writes CSV to FILE (in the working directory; a file of another kind is not replaced),\n"
+     "or shows it:\n"
+     "  export gates   the gates as bound: id, type, updateMode, pollingRate, address,\n"
+     "                 binding word, status\n"
+     "  export macros  the option file's macros: name, value, the gates that use it"},
     {"log", "LEVEL",
      "Shows log lines of LEVEL and above (8 all; 32 the driver's level-32 lines, failures and\n"
      "routine ones alike; 99 none)."},
@@ -289,6 +301,18 @@ bool CheckArguments(const ScriptLine& line, std::string* error) {
     return true;
   }
   if (verb == "expect") return CheckExpect(w, error);
+  if (verb == "watch") {
+    if (w.size() < 2) return CountOk(line, 1, 1, error);
+    for (size_t i = 1; i < w.size(); ++i) {
+      if (!IsId(w[i])) return *error = Need("a gate id", w[i]), false;
+    }
+    return true;
+  }
+  if (verb == "export") {
+    if (!CountOk(line, 1, 2, error)) return false;
+    if (w[1] != "gates" && w[1] != "macros") return *error = Need("gates or macros", w[1]), false;
+    return true;
+  }
   if (verb == "echo" || verb == "browse") return true;
   return CountOk(line, 0, 0, error);  // info, active, passive, shutdown, settle, show, ...
 }
@@ -341,6 +365,7 @@ bool ParseScript(const std::string& text, const std::string& name, std::vector<S
                  std::string* error) {
   std::istringstream in(text);
   std::string raw;
+  std::map<uint32_t, std::string> defined;  // gate ids of the script's gate lines, and where
   for (int number = 1; std::getline(in, raw); ++number) {
     if (!raw.empty() && raw.back() == '\r') raw.pop_back();
     ScriptLine line;
@@ -350,9 +375,40 @@ bool ParseScript(const std::string& text, const std::string& name, std::vector<S
       *error = line.origin + ": " + what;
       return false;
     }
-    if (!line.words.empty()) lines->push_back(line);
+    if (line.words.empty()) continue;
+    const std::string& verb = line.words[0];
+    if (verb == "watch") {
+      *error = line.origin + ": watch waits for Enter: it is for the prompt (a script checks " +
+               "values with expect)";
+      return false;
+    }
+    // A gate id defined again without a remove in between would be refused when the line
+    // runs; said now, nothing of the script has run.
+    if (verb == "gate" || verb == "remove") {
+      long long id = 0;
+      std::vector<std::string> words;
+      std::string ignored;
+      SplitWords(line.text.substr(line.text.find(verb) + verb.size()), &words, &ignored);
+      ReadInt(words.empty() ? "" : words[0], 1, UINT32_MAX, &id);
+      auto it = defined.find(static_cast<uint32_t>(id));
+      if (verb == "remove" && it != defined.end()) {
+        defined.erase(it);
+      } else if (verb == "gate" && it != defined.end()) {
+        *error = line.origin + ": " + RedefinitionText(static_cast<uint32_t>(id), it->second);
+        return false;
+      } else if (verb == "gate") {
+        defined.emplace(static_cast<uint32_t>(id), line.origin);
+      }
+    }
+    lines->push_back(line);
   }
   return true;
+}
+
+std::string RedefinitionText(uint32_t id, const std::string& origin) {
+  std::string n = std::to_string(id);
+  return "gate " + n + " is already defined" + (origin.empty() ? "" : " (" + origin + ")") +
+         ": 'remove " + n + "' first, or take another id";
 }
 
 std::string CommandHelp(const std::string& name) {

@@ -4,6 +4,7 @@
 // the first one runs, so a typo is reported with its place and nothing half runs.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,15 @@ struct ScriptLine {
 // or an argument of the wrong form.
 bool ParseCommandLine(const std::string& text, ScriptLine* line, std::string* error);
 
-// Reads a whole script. Stops at the first bad line with *error = "name:line: what is wrong".
-// Comment and blank lines are left out of *lines.
+// Reads a whole script. Stops at the first bad line with *error = "name:line: what is wrong":
+// also a gate line whose id an earlier gate line defined without a remove in between, and
+// watch (which waits for Enter). Comment and blank lines are left out of *lines.
 bool ParseScript(const std::string& text, const std::string& name, std::vector<ScriptLine>* lines,
                  std::string* error);
+
+// Why a gate id cannot be defined again: "gate 5 is already defined (s.script:2): 'remove 5'
+// first, or take another id". origin: where it was defined ("" when unknown).
+std::string RedefinitionText(uint32_t id, const std::string& origin);
 
 // Whether a word is written like an enumeration's constant (HVAC_HEAT): upper-case letters,
 // digits and '_', beginning with a letter.

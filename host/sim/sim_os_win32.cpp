@@ -31,12 +31,18 @@ BOOL WINAPI OnConsoleControl(DWORD) {
 
 // Standard input is read on a thread of its own, so that a line can be awaited with a time
 // limit whatever standard input is (console, pipe or file).
+//
+// A console is read only when a line is wanted: the console edits and echoes the line it reads
+// from where the cursor stood when the read began, so a read begun ahead, before the output of
+// the last command and the prompt, would echo the typed text over them.
 struct Input {
   std::mutex lock;
   std::condition_variable changed;
   std::string buffer;  // read but not yet handed out as lines
   bool ended = false;
   bool started = false;
+  bool console = false;
+  bool wanted = false;  // console: a line is asked for and not yet read
 };
 
 Input& TheInput() {
@@ -49,10 +55,15 @@ void ReadStdin() {
   HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
   char chunk[4096];
   for (;;) {
+    if (in.console) {
+      std::unique_lock<std::mutex> held(in.lock);
+      in.changed.wait(held, [&] { return in.wanted; });
+    }
     DWORD n = 0;
     if (!ReadFile(handle, chunk, sizeof chunk, &n, nullptr) || n == 0) break;
     std::lock_guard<std::mutex> held(in.lock);
     in.buffer.append(chunk, n);
+    in.wanted = false;
     in.changed.notify_all();
   }
   std::lock_guard<std::mutex> held(in.lock);
@@ -172,9 +183,21 @@ InputStatus ReadInputLine(std::string* line, int timeoutMs) {
   std::unique_lock<std::mutex> held(in.lock);
   if (!in.started) {
     in.started = true;
+    HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    in.console = GetConsoleMode(handle, &mode) != 0;
+    // Plain line input: the console echoes the line and lets it be corrected with Backspace;
+    // Ctrl-C goes to the interrupt handler.
+    if (in.console) {
+      SetConsoleMode(handle, ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
+    }
     std::thread(ReadStdin).detach();
   }
   auto ready = [&] { return in.ended || in.buffer.find('\n') != std::string::npos; };
+  if (in.console && !ready() && !in.wanted) {
+    in.wanted = true;
+    in.changed.notify_all();
+  }
   if (timeoutMs < 0) {
     in.changed.wait(held, ready);
   } else if (!in.changed.wait_for(held, std::chrono::milliseconds(timeoutMs), ready)) {

@@ -9,6 +9,8 @@
 #include "core/host_api.h"
 #include "host/kest_host.h"
 #include "host/sim/host_sim.h"
+#include "host/sim/run.h"
+#include "host/sim/script.h"
 #include "host/sim/values.h"
 #include "netsim/lonsim_control.h"
 #include "tests/support/temp_dir.h"
@@ -209,6 +211,87 @@ TEST_F(HostDuties, ScriptedBrowseReportsTheStepItCannotDo) {
   EXPECT_EQ(out.address, "#R101.nvoSpaceTemp/F:r");
   EXPECT_EQ(host_.lastBrowse, out.address);
   EXPECT_EQ(out.shown, "address '#R101.nvoSpaceTemp/F:r', macro 'Building.Floor1.Room101'");
+}
+
+// watch: the gates' values at the start, then a line for every change of a watched gate (two
+// changes between two looks give two lines) and of its status, until a line of input comes.
+TEST_F(HostDuties, WatchShowsEveryChangeOfTheWatchedGatesUntilALineComes) {
+  kesthost::PushMessage(kMsgHbActive);  // listened NVs are monitored on an active station
+  Settle(host_);
+  Define(1, 3, 2, 0, "Building.Floor1.Room101.nvoSpaceTemp");
+  Define(2, 3, 2, 0, "Building.Floor1.Room102.nvoSpaceTemp");
+  Define(3, 1, 0, 0, "Building.Floor1.Room101");
+  WaitForFirstValues(host_, 3000);
+  Console console;
+  console.pane = true;
+  host_.console = &console;
+  RunOptions run;
+  int looks = 0;
+  run.readInput = [&](std::string* line, int) {
+    switch (looks++) {
+      case 0:
+        EXPECT_TRUE(lonsim::SetNVValue("Building.Floor1.Room101.nvoSpaceTemp", 22));
+        lonsim::Drain();
+        EXPECT_TRUE(lonsim::SetNVValue("Building.Floor1.Room101.nvoSpaceTemp", 22.5));
+        EXPECT_TRUE(lonsim::SetNVValue("Building.Floor1.Room102.nvoSpaceTemp", 30));
+        return InputStatus::kTimeout;
+      case 1:
+        EXPECT_TRUE(lonsim::SetDeviceAttached("Building.Floor1.Room101", false));
+        Settle(host_);
+        return InputStatus::kTimeout;
+      default:
+        *line = "";
+        return InputStatus::kLine;
+    }
+  };
+  ScriptLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine("watch 1 3", &line, &error)) << error;
+  RunStats stats;
+  ASSERT_EQ(RunLine(host_, run, line, &stats, &error), LineOutcome::kOk) << error;
+  std::string shown;
+  for (const std::string& l : console.recent) shown += l + "\n";
+  host_.console = nullptr;
+  auto has = [&](const std::string& part) { return shown.find(part) != std::string::npos; };
+  EXPECT_TRUE(has("watching 2 gates (Enter ends):\n")) << shown;
+  EXPECT_TRUE(has("  gate 1 'Building.Floor1.Room101.nvoSpaceTemp'  21.5  ok\n")) << shown;
+  EXPECT_TRUE(has("  gate 1  21.5 -> 22\n")) << shown;
+  EXPECT_TRUE(has("  gate 1  22 -> 22.5\n")) << shown;
+  EXPECT_TRUE(has("  gate 3  1 -> 0\n")) << shown;
+  EXPECT_TRUE(has("  gate 3  status ok -> detached\n")) << shown;
+  EXPECT_FALSE(has("gate 2")) << "not watched: " << shown;
+  EXPECT_TRUE(has("watch ended\n")) << shown;
+  EXPECT_EQ(looks, 3);
+  // Once it ended, changes are no longer kept for a watch.
+  EXPECT_TRUE(lonsim::SetNVValue("Building.Floor1.Room101.nvoSpaceTemp", 23));
+  Settle(host_);
+  std::lock_guard<std::mutex> guard(host_.lock);
+  EXPECT_TRUE(host_.watchChanges.empty());
+}
+
+// export macros reads the option file as the driver does: only "#NAME = VALUE" lines after
+// [Macros], the last of a name winning, in 8-bit text or UTF-16 after its byte-order mark.
+TEST(HostExport, MacrosAreReadAsTheDriverReadsThem) {
+  Host host;
+  GateSpec spec;
+  spec.id = 7;
+  spec.address = "#R1.nvoSpaceTemp";
+  host.gates[7].spec = spec;
+  spec.id = 8;
+  spec.address = "#R10.nvoSpaceTemp";
+  host.gates[8].spec = spec;
+  const std::string text =
+      "[Lns]\n#NOT = a macro\n[macros]\r\n#R1 = A.Old\nR2 = no hash\n #R1=A.Room1 \n"
+      "#R10 = A,\"Room10\"\n";
+  const std::vector<std::string> want = {"name,value,gates", "#R1,A.Room1,7",
+                                         "#R10,\"A,\"\"Room10\"\"\",8"};
+  EXPECT_EQ(MacrosCsv(host, text), want);
+  std::string wide = "\xFF\xFE";
+  for (char c : text) wide += std::string(1, c) + '\0';
+  EXPECT_EQ(MacrosCsv(host, wide), want);
+  wide = "\xFE\xFF";
+  for (char c : text) wide += std::string(1, '\0') + c;
+  EXPECT_EQ(MacrosCsv(host, wide), want);
 }
 
 }  // namespace

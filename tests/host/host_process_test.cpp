@@ -248,6 +248,64 @@ TEST(HostProgram, EveryRefusalSaysWhy) {
   EXPECT_TRUE(has(dir.ReadFile("TELMAR01.int.bak"), "#002 = Building.Floor2"));
   run = RunHost(dir, "--workdir . --network other.txt");
   EXPECT_TRUE(has(run.err, "--network other.txt is not used")) << run.err;
+
+  // With a network, the driver resolves every address on it; the working directory's files
+  // stay as they are.
+  std::string optionFile = dir.ReadFile("TELMAR01.int");
+  run = RunHost(dir, "--check-gates g.gates --network Demo --option-file demo.int");
+  EXPECT_EQ(run.status, 2) << run.out << run.err;
+  EXPECT_TRUE(has(run.err,
+                  "g.gates:2: gate 2 '#R101.nvoNothing' does not resolve: TelMAR: "
+                  "SingleAddressParser fail, 'Building.Floor1.Room101.nvoNothing' not found"))
+      << run.err;
+  EXPECT_FALSE(has(run.err, "g.gates:1:")) << run.err;
+  EXPECT_TRUE(has(run.err, "checked on the network Demo with the macros of demo.int")) << run.err;
+  dir.WriteFile("one.gates", "1 3 0 0 #R101.nviSetpoint\n");
+  run = RunHost(dir, "--check-gates one.gates --network Demo");
+  EXPECT_EQ(run.status, 2) << "no macros without an option file: " << run.out;
+  EXPECT_TRUE(has(run.err, "macro '#R101' not found")) << run.err;
+  run = RunHost(dir, "--check-gates one.gates --network Demo --option-file demo.int");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(has(run.out, "every address resolves on the network Demo")) << run.out;
+  EXPECT_EQ(dir.ReadFile("TELMAR01.int"), optionFile);
+}
+
+// A gate id is defined once until it is removed: the driver would go on putting the old
+// binding's values into a gate redefined in place. Refusals name the place of both
+// definitions; a gate list that would redefine one defines none of its gates.
+TEST(HostProgram, ARefusedLineSaysWhereAndChangesNothing) {
+  struct Case {
+    const char* script;  // "<" + the lines: given on standard input
+    const char* args;
+    int status;
+    const char* message;
+  } cases[] = {
+      {"gate 1 3 0 0 A.b\ngate 2 3 0 0 A.c\ngate 1 3 0 0 A.d\n", "", 2,
+       "s.script:3: gate 1 is already defined (s.script:1): 'remove 1' first, or take another id"},
+      {"gates g.gates\ngate 2 3 0 0 A.c\n", "", 1,
+       "s.script:2: FAILED: gate 2 3 0 0 A.c\n    gate 2 is already defined (g.gates:2): "
+       "'remove 2' first, or take another id (it is 'B.b')"},
+      {"gates g.gates\nexpect nolog never\n", "--gates g.gates", 1,
+       "g.gates:1: gate 1 is already defined (g.gates:1)"},
+      {"<gate 1 3 0 0 A.b\ngate 1 3 0 0 A.c\nshow 1\n", "", 1,
+       "stdin:2: FAILED: gate 1 3 0 0 A.c\n    gate 1 is already defined (stdin:1)"},
+      {"watch 1\n", "", 2, "s.script:1: watch waits for Enter: it is for the prompt"},
+      {"export gates TELMAR01.int\n", "", 1,
+       "the file 'TELMAR01.int' exists and is no export of gates: not replaced"},
+  };
+  for (const Case& c : cases) {
+    ScopedTempDir dir;
+    dir.WriteFile("TELMAR01.int", kOptionFile);
+    dir.WriteFile("g.gates", "1 3 0 0 A.a\n2 3 0 0 B.b\n");
+    bool input = c.script[0] == '<';
+    dir.WriteFile(input ? "in.txt" : "s.script", c.script + (input ? 1 : 0));
+    std::string args =
+        std::string("--workdir . ") + c.args + (input ? " <in.txt" : " --script s.script");
+    HostRun run = RunHost(dir, args);
+    EXPECT_EQ(run.status, c.status) << c.script << run.out << run.err;
+    EXPECT_NE(run.err.find(c.message), std::string::npos) << c.script << run.err;
+    EXPECT_EQ(dir.ReadFile("TELMAR01.int"), kOptionFile) << c.script;
+  }
 }
 
 }  // namespace
