@@ -40,8 +40,9 @@ const std::vector<CommandInfo> kCommands = {
      "  net pin DEVICE          the device's service pin is pressed\n"
      "  net detach DEVICE       the device detaches\n"
      "  net attach DEVICE       the device attaches again\n"
-     "  net list [PATH]         the network's objects at and below PATH: type, direction\n"
-     "                          and current value"},
+     "  net list [PATH]         the network's objects at and below PATH: an NV's index,\n"
+     "                          type, direction, size, config, block and value; a structured\n"
+     "                          NV's fields when PATH is that NV"},
     {"advance", "MS",
      "Moves the simulation clock on by MS milliseconds; gates due for polling are read on the "
      "way. With the real-time clock it waits that long."},
