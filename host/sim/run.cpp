@@ -246,6 +246,16 @@ bool RunExpect(Context& c) {
     return Fail(
         c, "expected the address '" + w[2] + "', the browse returned '" + host.lastBrowse + "'");
   }
+  if (what == "refused") {
+    // A network file that must not load: its refusal is shown and must hold TEXT.
+    std::string error;
+    if (lonsim::CheckNetwork(std::filesystem::absolute(Locate(c.options, w[2])).string(), &error)) {
+      return Fail(c, "the network file '" + w[2] + "' is not refused");
+    }
+    Out(host, "refused: " + error);
+    if (error.find(w[3]) != std::string::npos) return true;
+    return Fail(c, "the refusal does not contain '" + w[3] + "'");
+  }
   if (what == "file") {
     bool ok;
     std::string text = ReadWholeFile(w[2], &ok);

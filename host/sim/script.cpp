@@ -85,7 +85,8 @@ const std::vector<CommandInfo> kCommands = {
      "  expect address TEXT      the address the last browse returned\n"
      "  expect log TEXT          a log line containing TEXT was logged\n"
      "  expect nolog TEXT        no log line contains TEXT\n"
-     "  expect file NAME TEXT    the file NAME contains TEXT"},
+     "  expect file NAME TEXT    the file NAME contains TEXT\n"
+     "  expect refused NET TEXT  the network file NET is refused, with TEXT in the refusal"},
     {"quit", "", "Ends: EndVpi if the driver runs, then exit."},
 };
 
@@ -168,7 +169,7 @@ bool CheckBrowse(const std::vector<std::string>& w, std::string* error) {
 
 bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
   if (w.size() < 2) {
-    *error = "usage: expect result|value|contains|binding|node|address|log|nolog|file ...";
+    *error = "usage: expect result|value|contains|binding|node|address|log|nolog|file|refused ...";
     return false;
   }
   const std::string& what = w[1];
@@ -192,9 +193,11 @@ bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
     if (!args(1, "TEXT")) return false;
   } else if (what == "file") {
     if (!args(2, "NAME TEXT")) return false;
+  } else if (what == "refused") {
+    if (!args(2, "NETWORK-FILE TEXT")) return false;
   } else {
     *error = "unknown expectation '" + what +
-             "' (result, value, contains, binding, node, address, log, nolog, file)";
+             "' (result, value, contains, binding, node, address, log, nolog, file, refused)";
     return false;
   }
   return true;
