@@ -568,13 +568,10 @@ class Parser {
   bool AddNv(std::string_view path, Nv nv, bool checkName = true) {
     nv.object = AddObject(path, kObjNV, {kObjDevice}, checkName);
     if (nv.object < 0) return false;
-    const Object& device = net_->objects[net_->objects[nv.object].parent];
-    nv.device = device.ref;
-    if (nv.index < 0) {
-      nv.index = 0;
-      for (int c : device.children) nv.index += net_->objects[c].kind == kObjNV;
-      --nv.index;  // itself
-    }
+    nv.device = net_->objects[net_->objects[nv.object].parent].ref;
+    Device& owner = net_->devices[static_cast<size_t>(nv.device)];
+    if (nv.index < 0) nv.index = owner.nvs;
+    owner.nvs = std::max(owner.nvs, nv.index + 1);
     net_->objects[nv.object].ref = static_cast<int>(net_->nvs.size());
     net_->nvs.push_back(std::move(nv));
     return true;

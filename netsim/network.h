@@ -38,6 +38,7 @@ struct Device {
   std::string neuronId;   // 12 hex digits
   std::string programId;  // 16 hex digits
   bool attached = true;
+  int nvs = 0;  // NV indices taken so far: the next NV declared takes this one
 };
 
 struct Nv {

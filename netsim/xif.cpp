@@ -90,6 +90,13 @@ const Version kVersions[] = {
 };
 const int kLines3to5[] = {10, 12, 15};
 
+// A user type's field is named by its byte offset: f0, f1, ...
+std::string FieldName(uint32_t pos) {
+  std::string name(1, 'f');
+  name.append(std::to_string(pos));
+  return name;
+}
+
 const TypeDef* StandardByIndex(int index) {
   static const std::unordered_map<int, const TypeDef*> byIndex = [] {
     std::unordered_map<int, const TypeDef*> m;
@@ -461,7 +468,7 @@ class Reader {
         bitOpen = true;
         bitEnd = static_cast<int>(e.bitOffset + e.width);
         FieldDef f;
-        f.name = "f" + std::to_string(pos) + "b" + std::to_string(e.bitOffset);
+        f.name = FieldName(pos) + "b" + std::to_string(e.bitOffset);
         f.base = e.sign ? Base::kSigned8 : Base::kUnsigned8;
         f.pos = pos;
         f.size = 1;
@@ -473,7 +480,7 @@ class Reader {
       if (bitOpen) ++pos;
       bitOpen = false;
       uint32_t n = static_cast<uint32_t>(std::max<long long>(1, e.dim));
-      std::string name = "f" + std::to_string(pos);
+      std::string name = FieldName(pos);
       if (e.code == 0 && n > 1) {
         FieldDef f;
         f.name = name;
