@@ -464,7 +464,7 @@ class Parser {
   }
 
   // An unnamed block's name: its standard profile's ("spaceComfortController"), or
-  // "profileN" for a user profile.
+  // "profileN_" for a user profile.
   static std::string XifProfileName(int key) {
     for (size_t p = 0; p < standard::kProfileCount; ++p) {
       if (standard::kProfiles[p].key == key) {
@@ -473,7 +473,7 @@ class Parser {
         return std::string(n);
       }
     }
-    return "profile" + std::to_string(key);
+    return "profile" + std::to_string(key) + "_";
   }
 
   // block PATH profile SFPTname [with MEMBER [as TYPE], ...]: the block, and below its device
