@@ -586,8 +586,9 @@ class Reader {
           ok = sawHex && tok.size() == 2 && HexBytes(tok, out);
         }
         if (!ok) {
-          return FailHere("'" + std::string(l.substr(start, 20)) +
-                          "' is no byte value (\\xHH, 0xHH..)");
+          std::string what(1, '\'');
+          what.append(l.substr(start, 20)).append("' is no byte value (\\xHH, 0xHH..)");
+          return FailHere(what);
         }
       }
     }
