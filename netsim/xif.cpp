@@ -249,8 +249,8 @@ class Reader {
       ++at_;
     }
     for (size_t i = 0; i < raw.size(); ++i) {
-      if (raw[i] == '\\' && i + 3 < raw.size() + 0 && raw[i + 1] == 'x' &&
-          HexDigit(raw[i + 2]) >= 0 && HexDigit(raw[i + 3]) >= 0) {
+      if (raw[i] == '\\' && i + 3 < raw.size() && raw[i + 1] == 'x' && HexDigit(raw[i + 2]) >= 0 &&
+          HexDigit(raw[i + 3]) >= 0) {
         out->push_back(static_cast<char>(HexDigit(raw[i + 2]) * 16 + HexDigit(raw[i + 3])));
         i += 3;
       } else {
