@@ -3,6 +3,7 @@
 
 #include "netsim/lonsim_control.h"
 #include "netsim/sim.h"
+#include "netsim/standard_catalogue.h"
 
 namespace lonsim {
 namespace {
@@ -220,6 +221,54 @@ std::string LastError() {
   return S().lastError;
 }
 
+namespace {
+
+const char* BaseName(Base b) {
+  static const char* const kNames[] = {"unsigned8", "signed8",    "unsigned16",
+                                       "signed16",  "unsigned32", "signed32",
+                                       "float32",   "enum8",      "text"};
+  return kNames[static_cast<int>(b)];
+}
+
+std::string ProfileName(int key) {
+  if (key < 0) return "";
+  for (size_t p = 0; p < standard::kProfileCount; ++p) {
+    if (standard::kProfiles[p].key == key) return standard::kProfiles[p].name;
+  }
+  return key >= 20000 ? "user profile" : "unknown profile";
+}
+
+// The fields of a structured NV: base type, scaling, limits and value each.
+void ListFields(const std::string& path, const Nv& nv, std::vector<ObjectInfo>* objects) {
+  const TypeDef& t = *nv.type;
+  for (size_t i = 0; i < t.fields.size(); ++i) {
+    const FieldDef& f = t.fields[i];
+    ObjectInfo info;
+    info.path = path + "." + f.name;
+    info.kind = "field";
+    info.type = BaseName(f.base);
+    if (f.bits) info.type += ":" + std::to_string(f.bits);
+    info.size = f.bits ? 0 : f.size;
+    int decimals = 6;
+    if (f.scale != 1 || f.offset != 0) {
+      info.scaling = "x" + FormatNumber(f.scale, decimals);
+      if (f.offset != 0) info.scaling += " +" + FormatNumber(f.offset, decimals);
+    }
+    if (f.limits & (kHasMin | kHasMax)) {
+      info.limits = ((f.limits & kHasMin) ? FormatNumber(f.min, decimals) : "") + " to " +
+                    ((f.limits & kHasMax) ? FormatNumber(f.max, decimals) : "");
+    }
+    if (f.limits & kHasInvalid) {
+      info.limits += (info.limits.empty() ? "" : ", ") + std::string("invalid ") +
+                     FormatNumber(f.invalid, decimals);
+    }
+    info.value = RawToText(t, static_cast<int>(i), nv.raw);
+    objects->push_back(std::move(info));
+  }
+}
+
+}  // namespace
+
 bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects) {
   Lock lock(S().mu);
   char delimiter = '.';
@@ -246,6 +295,8 @@ bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects) {
         break;
       case kObjBlock:
         info.kind = "block";
+        info.profile = o.profile;
+        info.profileName = ProfileName(o.profile);
         break;
       case kObjDevice:
         info.kind = "device";
@@ -257,6 +308,15 @@ bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects) {
         info.type = nv.type->name;
         info.direction = nv.output ? "out" : "in";
         info.value = RawToText(*nv.type, -1, nv.raw);
+        info.index = nv.index;
+        info.size = nv.type->length;
+        info.config = nv.config;
+        if (nv.block >= 0) info.block = net->objects[static_cast<size_t>(nv.block)].text;
+        if (&o == &net->objects[static_cast<size_t>(top)] && nv.type->structured) {
+          objects->push_back(std::move(info));
+          ListFields(o.path, nv, objects);
+          continue;
+        }
         break;
       }
       default:
@@ -275,6 +335,16 @@ void ClearLastError() {
 
 bool CheckNetwork(const std::string& name, std::string* error) {
   return LoadNetwork(name, error) != nullptr;
+}
+
+bool CheckNetwork(const std::string& name, std::string* error, NetworkCounts* counts) {
+  std::unique_ptr<Network> net = LoadNetwork(name, error);
+  if (!net) return false;
+  counts->devices = static_cast<int>(net->devices.size());
+  counts->nvs = static_cast<int>(net->nvs.size());
+  counts->fromXif = 0;
+  for (const Nv& nv : net->nvs) counts->fromXif += nv.fromXif;
+  return true;
 }
 
 void SetNetworkRecordFile(const std::string& path) {

@@ -38,10 +38,20 @@ LONSIM_API bool SetDeviceAttached(const std::string& devicePath, bool attached);
 LONSIM_API int32_t DeviceHandle(const std::string& devicePath);  // -1 when unknown
 // The objects of the open network at and below `path` (empty: all), in tree order: kind
 // ("subsystem", "device", "block", "nv"), type (NVs), direction ("in", "out"), and the value
-// (an NV's as text, a device's "attached"/"detached"). False when nothing is open or the path
-// names no object.
+// (an NV's as text, a device's "attached"/"detached"). An NV also tells its index on the device,
+// its size, whether it is a configuration NV and its block's name; a block its profile. When
+// `path` names a structured NV, its fields follow it (kind "field", type the base type, with
+// scaling and limits). False when nothing is open or the path names no object.
 struct ObjectInfo {
   std::string path, kind, type, direction, value;
+  int index = -1;           // an NV's index on its device
+  uint32_t size = 0;        // an NV's bytes
+  bool config = false;      // a configuration NV
+  std::string block;        // an NV's block, by its name
+  int profile = -1;         // a block's profile number
+  std::string profileName;  // a block's standard profile ("SFPTspaceComfortController")
+  std::string scaling;      // a field's: "x0.1 +-274"; empty for none
+  std::string limits;       // a field's: "-274 to 6279.5, invalid 6279.6"; empty for none
 };
 LONSIM_API bool ListObjects(const std::string& path, std::vector<ObjectInfo>* objects);
 // Callbacks are delivered on the library's thread; this waits until every event raised so far
@@ -71,6 +81,11 @@ LONSIM_API void ClearLastError();
 // Loads a network ("Demo" or a network file) without opening it: true, or false with *error as
 // the opening would report it ("file:line: what").
 LONSIM_API bool CheckNetwork(const std::string& name, std::string* error);
+// The same, and what the network holds.
+struct NetworkCounts {
+  int devices = 0, nvs = 0, fromXif = 0;  // NVs in all, and those of interface files
+};
+LONSIM_API bool CheckNetwork(const std::string& name, std::string* error, NetworkCounts* counts);
 // The file in which CLns::Open records the opened network's name for CLnsArchive in processes
 // that open none ("/tmp/lonsim.network"; tests point it into their own directory).
 LONSIM_API void SetNetworkRecordFile(const std::string& path);

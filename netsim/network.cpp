@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 
 #include "netsim/standard_catalogue.h"
+#include "netsim/xif.h"
 
 namespace lonsim {
 namespace {
@@ -152,7 +154,7 @@ class Parser {
     }
     if (key == "type") return TypeLine(w);
     if (key == "subsystem") return ObjectLine(w, kObjSubsystem);
-    if (key == "device") return DeviceLine(w);
+    if (key == "device") return DeviceLine(line, w);
     if (key == "block") {
       if (w.size() > 2 && w[2].text == "profile") return ProfileBlockLine(line, w);
       return ObjectLine(w, kObjBlock);
@@ -272,8 +274,9 @@ class Parser {
   }
 
   // Adds the object at `path` below its parent, which must be of one of `parents`' kinds.
-  int AddObject(std::string_view path, int kind, std::initializer_list<int> parents) {
-    if (!ValidPath(path)) {
+  int AddObject(std::string_view path, int kind, std::initializer_list<int> parents,
+                bool checkName = true) {
+    if (checkName && !ValidPath(path)) {
       Fail("bad object name '" + std::string(path) + "'");
       return -1;
     }
@@ -314,15 +317,21 @@ class Parser {
     }
   }
 
-  void DeviceLine(const std::vector<Word>& w) {
+  void DeviceLine(std::string_view line, const std::vector<Word>& w) {
     if (w.size() < 2) return Fail("device needs a name");
     Device d;
     d.programId = "0000000000000000";
     bool haveHandle = false;
+    bool haveProgram = false;
+    std::string xif;
     for (size_t i = 2; i < w.size(); ++i) {
       std::string_view k = w[i].text;
       if (k == "detached") {
         d.attached = false;
+        continue;
+      }
+      if (k == "xif") {
+        if (!XifArgument(line, w, &i, &xif)) return;
         continue;
       }
       if (i + 1 >= w.size()) return Fail("'" + std::string(k) + "' needs a value");
@@ -341,6 +350,7 @@ class Parser {
       } else if (k == "program") {
         if (!IsHex(v, 16)) return Fail("program id must be 16 hex digits");
         d.programId = Upper(v);
+        haveProgram = true;
       } else {
         return Fail("unexpected '" + std::string(k) + "'");
       }
@@ -354,6 +364,116 @@ class Parser {
     if (d.object < 0) return;
     net_->objects[d.object].ref = static_cast<int>(net_->devices.size());
     net_->devices.push_back(d);
+    if (!xif.empty()) XifDevice(static_cast<int>(net_->devices.size()) - 1, xif, haveProgram);
+  }
+
+  // xif FILE, or xif "FILE WITH BLANKS": moves *i past the name.
+  bool XifArgument(std::string_view line, const std::vector<Word>& w, size_t* i, std::string* out) {
+    if (*i + 1 >= w.size()) return Fail("'xif' needs the interface file's name"), false;
+    size_t start = w[*i + 1].pos;
+    if (line[start] != '"') {
+      *out = std::string(w[++*i].text);
+      return true;
+    }
+    size_t close = line.find('"', start + 1);
+    if (close == std::string_view::npos || close == start + 1) {
+      return Fail("the interface file's name lacks its closing quote"), false;
+    }
+    *out = std::string(line.substr(start + 1, close - start - 1));
+    while (*i + 1 < w.size() && w[*i + 1].pos <= close) ++*i;
+    return true;
+  }
+
+  // The interface file at `name`, read once per network however many devices use it.
+  std::shared_ptr<XifFile> ReadInterface(const std::string& name, std::string* path) {
+    std::filesystem::path p(name);
+    if (p.is_relative()) p = std::filesystem::path(source_).parent_path() / p;
+    *path = p.lexically_normal().string();
+    auto it = xifs_.find(*path);
+    if (it != xifs_.end()) return it->second;
+    std::ifstream in(*path, std::ios::binary);
+    std::error_code ec;
+    if (!in || std::filesystem::is_directory(*path, ec)) {
+      Fail("cannot read the interface file '" + *path + "'");
+      return nullptr;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string prefix = p.stem().string();
+    for (char& c : prefix) {
+      if (!ValidName(std::string_view(&c, 1))) c = '_';
+    }
+    auto file = std::make_shared<XifFile>();
+    int line = 0;
+    std::string what;
+    if (!ReadXif(text.str(), prefix, file.get(), &line, &what)) {
+      Fail(*path + ":" + std::to_string(line) + ": " + what);
+      return nullptr;
+    }
+    net_->held.push_back(file);
+    xifs_.emplace(*path, file);
+    return file;
+  }
+
+  // A device's program ID, blocks and NVs from its interface file.
+  void XifDevice(int device, const std::string& name, bool haveProgram) {
+    std::string path;
+    std::shared_ptr<XifFile> x = ReadInterface(name, &path);
+    if (!x) return;
+    Device& d = net_->devices[static_cast<size_t>(device)];
+    if (haveProgram && d.programId != x->programId) {
+      return Fail("program " + d.programId + " disagrees with " + path + "'s " + x->programId);
+    }
+    d.programId = x->programId;
+    std::string prefix = net_->objects[d.object].path + ".";
+    // Blocks: by their names; an unnamed one, or one of several of a name, takes its index.
+    std::vector<int> blocks;
+    for (size_t b = 0; b < x->blocks.size(); ++b) {
+      const XifBlock& block = x->blocks[b];
+      std::string text = block.name;
+      for (char& c : text) {
+        if (!ValidName(std::string_view(&c, 1))) c = '_';
+      }
+      size_t same = 0;
+      for (const XifBlock& o : x->blocks) same += o.name == block.name;
+      if (text.empty()) text = XifProfileName(block.profile);
+      if (block.name.empty() || same > 1) text += std::to_string(b);
+      int o = AddObject(prefix + text, kObjBlock, {kObjDevice});
+      if (o < 0) return;
+      net_->objects[o].profile = block.profile;
+      blocks.push_back(o);
+    }
+    for (const XifNv& v : x->nvs) {
+      if (!ValidName(v.name))
+        return Fail(path + ":" + std::to_string(v.line) + ": bad NV name '" + v.name + "'");
+      int elements = std::max(1, v.arrayCount);
+      for (int k = 0; k < elements; ++k) {
+        Nv nv;
+        nv.output = v.output;
+        nv.type = v.type;
+        nv.index = v.index + k;
+        nv.config = v.config;
+        nv.fromXif = true;
+        nv.block = v.block >= 0 ? blocks[static_cast<size_t>(v.block)] : -1;
+        auto first = v.initial.begin() + static_cast<long>(k) * v.type->length;
+        nv.raw.assign(first, first + v.type->length);
+        std::string nvName = v.arrayCount ? v.name + "[" + std::to_string(k) + "]" : v.name;
+        if (!AddNv(prefix + nvName, std::move(nv), /*checkName=*/false)) return;
+      }
+    }
+  }
+
+  // An unnamed block's name: its standard profile's ("spaceComfortController"), or
+  // "profileN_" for a user profile.
+  static std::string XifProfileName(int key) {
+    for (size_t p = 0; p < standard::kProfileCount; ++p) {
+      if (standard::kProfiles[p].key == key) {
+        std::string_view n = standard::kProfiles[p].name;
+        if (n.substr(0, 4) == "SFPT") n.remove_prefix(4);
+        return std::string(n);
+      }
+    }
+    return "profile" + std::to_string(key) + "_";
   }
 
   // block PATH profile SFPTname [with MEMBER [as TYPE], ...]: the block, and below its device
@@ -403,6 +523,7 @@ class Parser {
     }
     int block = AddObject(w[1].text, kObjBlock, {kObjDevice});
     if (block < 0) return;
+    net_->objects[block].profile = profile->key;
     std::string device = net_->objects[net_->objects[block].parent].path;
     for (size_t m = 0; m < profile->memberCount; ++m) {
       const standard::MemberRow& member = standard::kMembers[profile->firstMember + m];
@@ -415,6 +536,7 @@ class Parser {
                     " takes any type: give it with '" + member.name + " as SNVT_...'");
       }
       nv.raw.assign(nv.type->length, 0);
+      nv.block = block;
       if (!AddNv(device + "." + member.name, std::move(nv))) return;
     }
   }
@@ -443,10 +565,13 @@ class Parser {
     return value;
   }
 
-  bool AddNv(std::string_view path, Nv nv) {
-    nv.object = AddObject(path, kObjNV, {kObjDevice});
+  bool AddNv(std::string_view path, Nv nv, bool checkName = true) {
+    nv.object = AddObject(path, kObjNV, {kObjDevice}, checkName);
     if (nv.object < 0) return false;
     nv.device = net_->objects[net_->objects[nv.object].parent].ref;
+    Device& owner = net_->devices[static_cast<size_t>(nv.device)];
+    if (nv.index < 0) nv.index = owner.nvs;
+    owner.nvs = std::max(owner.nvs, nv.index + 1);
     net_->objects[nv.object].ref = static_cast<int>(net_->nvs.size());
     net_->nvs.push_back(std::move(nv));
     return true;
@@ -522,6 +647,7 @@ class Parser {
   std::unique_ptr<TypeDef> openType_;
   int openTypeLine_ = 0;
   std::vector<Pending> follows_;
+  std::unordered_map<std::string, std::shared_ptr<XifFile>> xifs_;
 };
 
 }  // namespace
@@ -577,6 +703,7 @@ std::unique_ptr<Network> LoadNetwork(const std::string& name, std::string* error
 
 void MergeNetwork(Network* net, std::unique_ptr<Network> fresh) {
   for (auto& t : fresh->userTypes) net->userTypes.push_back(std::move(t));
+  for (auto& h : fresh->held) net->held.push_back(std::move(h));
   std::vector<int> map(fresh->objects.size(), -1);
   map[0] = 0;
   for (size_t i = 1; i < fresh->objects.size(); ++i) {
@@ -605,6 +732,7 @@ void MergeNetwork(Network* net, std::unique_ptr<Network> fresh) {
       nv.object = index;
       nv.device = net->objects[parent].ref;
       nv.follows = -1;
+      nv.block = nv.block >= 0 ? map[static_cast<size_t>(nv.block)] : -1;
       o.ref = static_cast<int>(net->nvs.size());
       net->nvs.push_back(std::move(nv));
     }

@@ -28,7 +28,8 @@ struct Object {
   int kind = 0;
   int parent = -1;
   std::vector<int> children;
-  int ref = -1;  // index into devices or nvs
+  int ref = -1;      // index into devices or nvs
+  int profile = -1;  // a functional block's profile number, -1 when it has none
 };
 
 struct Device {
@@ -37,6 +38,7 @@ struct Device {
   std::string neuronId;   // 12 hex digits
   std::string programId;  // 16 hex digits
   bool attached = true;
+  int nvs = 0;  // NV indices taken so far: the next NV declared takes this one
 };
 
 struct Nv {
@@ -47,6 +49,10 @@ struct Nv {
   std::vector<uint8_t> raw;  // the value the device holds, as on the wire
   bool propagates = true;    // the device sends every update; false: seen only by polling
   int follows = -1;          // an input NV whose writes this output takes over
+  int index = -1;            // the NV's index on its device
+  int block = -1;            // object index of the functional block it belongs to, -1 for none
+  bool config = false;       // implements a configuration property
+  bool fromXif = false;      // declared by the device's interface file
 };
 
 struct StringHash {
@@ -63,6 +69,7 @@ struct Network {
   std::vector<Device> devices;
   std::vector<Nv> nvs;
   std::vector<std::unique_ptr<TypeDef>> userTypes;
+  std::vector<std::shared_ptr<const void>> held;  // the interface files whose types NVs use
   int64_t nextBehaviour = 0;  // simulation time of the demo's next behaviour step
 
   int Find(std::string_view path) const {

@@ -53,6 +53,8 @@ void Build(Catalogue* catalogue) {
       f.min = r.min;
       f.max = r.max;
       f.invalid = r.invalid;
+      f.unionId = r.unionId;
+      f.branch = r.branch;
     }
     // A switch: a level and an on/off state, which a single number sets together.
     type.switchLike = type.structured && type.fields.size() == 2 &&

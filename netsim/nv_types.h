@@ -45,6 +45,10 @@ struct FieldDef {
   uint8_t limits = 0;       // LimitFlags: which of min, max and invalid the type gives
   double min = 0, max = 0;  // engineering units; writes outside are refused
   double invalid = 0;       // the "invalid" value, accepted even outside min..max
+  // A field inside a union: the union (1, 2, ... in its type) and the branch holding it. The
+  // branches of one union share their bytes; a write to one changes what the others read.
+  uint8_t unionId = 0;
+  uint8_t branch = 0;
 };
 
 struct TypeDef {

@@ -1,7 +1,8 @@
 // The standard types, enumerations and functional profiles of LonWorks as plain tables. The
 // tables are generated at build time from netsim/standard/*.tsv (netsim/standard/generate.py):
-// fields come out in wire order with the names an address uses, bit fields and array elements
-// as fields of their own. nv_types.cpp and network.cpp build their records from them.
+// fields come out at their byte offsets (the branches of a union overlapping) with the names an
+// address uses, bit fields and array elements as fields of their own. nv_types.cpp and network.cpp
+// build their records from them.
 #pragma once
 
 #include <cstddef>
@@ -33,6 +34,8 @@ struct FieldRow {
   int16_t enumIndex;  // into kEnums, -1 for none
   double scale, offset;
   double min, max, invalid;  // engineering units, where `limits` says so
+  uint8_t unionId;           // 1, 2, ... for a field inside a union of its type, else 0
+  uint8_t branch;            // the union's branch (member) that holds it, from 1
 };
 
 struct TypeRow {

@@ -300,8 +300,11 @@ int CheckFiles(const Options& o, const std::string& driver) {
   if (!o.checkNetwork.empty()) {
     std::string error;
     std::string name = o.checkNetwork == "Demo" ? o.checkNetwork : Absolute(o.checkNetwork);
-    if (lonsim::CheckNetwork(name, &error)) {
+    lonsim::NetworkCounts counts;
+    if (lonsim::CheckNetwork(name, &error, &counts)) {
       std::printf("%s: the network file is good\n", o.checkNetwork.c_str());
+      std::printf("%d devices, %d network variables (%d from XIF files)\n", counts.devices,
+                  counts.nvs, counts.fromXif);
     } else {
       std::fprintf(stderr, "%s\n", error.c_str());
       status = 2;

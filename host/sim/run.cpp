@@ -121,6 +121,54 @@ std::vector<uint32_t> GateIds(const Host& host, bool parsedOnly) {
   return ids;
 }
 
+// net list: one line per object. An NV's line holds its index on the device, type, direction,
+// size, `config`, its block and its value; a block's its profile; a field's its base type,
+// scaling and limits. A long value is cut with '~' unless the listing is of that one NV, and a
+// note then says how to see it whole.
+void ListLines(Context& c, const std::vector<lonsim::ObjectInfo>& objects, bool whole) {
+  size_t longest = 4, blockWidth = 0;
+  for (const lonsim::ObjectInfo& o : objects) {
+    longest = std::max(longest, o.path.size());
+    if (!o.block.empty()) blockWidth = std::max(blockWidth, o.block.size() + 6);
+  }
+  bool cut = false;
+  for (const lonsim::ObjectInfo& o : objects) {
+    std::string value = o.value;
+    if (!whole && value.size() > 60) {
+      value = value.substr(0, 59) + "~";
+      cut = true;
+    }
+    char head[1024];
+    std::snprintf(head, sizeof(head), "%-*s  %-9s ", static_cast<int>(longest), o.path.c_str(),
+                  o.kind.c_str());
+    std::string text = head;
+    char part[512];
+    if (o.kind == "nv") {
+      std::string block = o.block.empty() ? "" : "block " + o.block;
+      std::snprintf(part, sizeof(part), "#%-4d %-14s %-3s %9s  %-6s  %-*s  ", o.index,
+                    o.type.c_str(), o.direction.c_str(),
+                    (std::to_string(o.size) + (o.size == 1 ? " byte" : " bytes")).c_str(),
+                    o.config ? "config" : "", static_cast<int>(blockWidth), block.c_str());
+      text += part + value;
+    } else if (o.kind == "block") {
+      text += o.profile < 0 ? std::string()
+                            : "profile " + std::to_string(o.profile) + " " + o.profileName;
+    } else if (o.kind == "field") {
+      std::snprintf(part, sizeof(part), "%-14s ", o.type.c_str());
+      text += part;
+      if (!o.scaling.empty()) text += "scaling " + o.scaling + "  ";
+      if (!o.limits.empty()) text += "limits " + o.limits + "  ";
+      text += "value " + value;
+    } else {
+      std::snprintf(part, sizeof(part), "%-14s %-3s ", o.type.c_str(), o.direction.c_str());
+      text += part + value;
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    Out(c.host, text);
+  }
+  if (cut) Out(c.host, "(a value cut with '~': net list PATH of its NV shows it whole)");
+}
+
 bool RunNet(Context& c) {
   const std::vector<std::string>& w = c.line.words;
   const std::string& ev = w[1];
@@ -131,17 +179,7 @@ bool RunNet(Context& c) {
       return Fail(c, path.empty() ? std::string("no network is open (coldstart first)")
                                   : "the network has no object '" + path + "'");
     }
-    size_t longest = 4;
-    for (const lonsim::ObjectInfo& o : objects) longest = std::max(longest, o.path.size());
-    for (const lonsim::ObjectInfo& o : objects) {
-      char line[1024];
-      std::snprintf(line, sizeof(line), "%-*s  %-9s %-14s %-3s %s", static_cast<int>(longest),
-                    o.path.c_str(), o.kind.c_str(), o.type.c_str(), o.direction.c_str(),
-                    (o.value.size() > 60 ? o.value.substr(0, 59) + "~" : o.value).c_str());
-      std::string text = line;
-      text.erase(text.find_last_not_of(' ') + 1);
-      Out(c.host, text);
-    }
+    ListLines(c, objects, !path.empty() && !objects.empty() && objects[0].kind == "nv");
     return true;
   }
   bool ok = false;
@@ -350,6 +388,16 @@ bool RunExpect(Context& c) {
     if (host.lastBrowse == w[2]) return true;
     return Fail(
         c, "expected the address '" + w[2] + "', the browse returned '" + host.lastBrowse + "'");
+  }
+  if (what == "refused") {
+    // A network file that must not load: its refusal is shown and must hold TEXT.
+    std::string error;
+    if (lonsim::CheckNetwork(std::filesystem::absolute(Locate(c.options, w[2])).string(), &error)) {
+      return Fail(c, "the network file '" + w[2] + "' is not refused");
+    }
+    Out(host, "refused: " + error);
+    if (error.find(w[3]) != std::string::npos) return true;
+    return Fail(c, "the refusal does not contain '" + w[3] + "'");
   }
   if (what == "file") {
     bool ok;

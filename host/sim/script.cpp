@@ -43,8 +43,9 @@ const std::vector<CommandInfo> kCommands = {
      "  net pin DEVICE          the device's service pin is pressed\n"
      "  net detach DEVICE       the device detaches\n"
      "  net attach DEVICE       the device attaches again\n"
-     "  net list [PATH]         the network's objects at and below PATH: type, direction\n"
-     "                          and current value"},
+     "  net list [PATH]         the network's objects at and below PATH: an NV's index,\n"
+     "                          type, direction, size, config, block and value; a structured\n"
+     "                          NV's fields when PATH is that NV"},
     {"advance", "MS",
      "Moves the simulation clock on by MS milliseconds; gates due for polling are read on the "
      "way. With the real-time clock it waits that long."},
@@ -96,7 +97,8 @@ const std::vector<CommandInfo> kCommands = {
      "  expect address TEXT      the address the last browse returned\n"
      "  expect log TEXT          a log line containing TEXT was logged\n"
      "  expect nolog TEXT        no log line contains TEXT\n"
-     "  expect file NAME TEXT    the file NAME contains TEXT"},
+     "  expect file NAME TEXT    the file NAME contains TEXT\n"
+     "  expect refused NET TEXT  the network file NET is refused, with TEXT in the refusal"},
     {"quit", "", "Ends: EndVpi if the driver runs, then exit."},
 };
 
@@ -179,7 +181,7 @@ bool CheckBrowse(const std::vector<std::string>& w, std::string* error) {
 
 bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
   if (w.size() < 2) {
-    *error = "usage: expect result|value|contains|binding|node|address|log|nolog|file ...";
+    *error = "usage: expect result|value|contains|binding|node|address|log|nolog|file|refused ...";
     return false;
   }
   const std::string& what = w[1];
@@ -203,9 +205,11 @@ bool CheckExpect(const std::vector<std::string>& w, std::string* error) {
     if (!args(1, "TEXT")) return false;
   } else if (what == "file") {
     if (!args(2, "NAME TEXT")) return false;
+  } else if (what == "refused") {
+    if (!args(2, "NETWORK-FILE TEXT")) return false;
   } else {
     *error = "unknown expectation '" + what +
-             "' (result, value, contains, binding, node, address, log, nolog, file)";
+             "' (result, value, contains, binding, node, address, log, nolog, file, refused)";
     return false;
   }
   return true;

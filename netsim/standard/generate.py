@@ -4,14 +4,20 @@ from the tables in this folder.
 
 Usage: generate.py TABLE_DIR OUTPUT.cpp
 
-Every field comes out in wire order under the name an NV-field address uses:
+Every field comes out at its byte offset under the name an NV-field address uses:
   - nested structures join their names with "_" (control_device_addr_domain_id), since the
     path delimiter separates an NV from its field;
   - an element of an array is name[i] (location[0] .. location[5]);
-  - a byte of bit fields gives one field per bit field, named after it;
-  - an array of characters (limits 32..126, or the only field of its type) is one text field.
-The generator stops with an error on anything it cannot lay out: a duplicate field name, sizes
-that do not add up to the type's byte count, an unknown enumeration or member type.
+  - a byte of bit fields gives one field per bit field, named after it, signed where the bit
+    table says so;
+  - an array of characters (limits 32..126, or the only field of its type) is one text field;
+  - the branches of a union overlap: each starts at the union's offset, and writing a field of
+    one branch changes the bytes it shares with the others.
+The generator stops with an error on a table it cannot trust: a duplicate field name, type index,
+member number or enumeration constant; a field outside its type, fields that overlap outside a
+union, bytes no field covers; a bit field past its byte or over another, bits for a byte the type
+does not have; an enumeration constant that does not fit a byte; limits outside the base type or
+a minimum above the maximum; an unknown enumeration or member type.
 """
 import csv
 import os
@@ -63,17 +69,38 @@ def limit(text, base, scale, offset):
 
 
 def bit_groups(bitfields):
-    """(type, byte field) -> list of groups of (name, msb_offset, bits). The table merges the
-    bit fields of every nested structure that has a byte of that name: a new group starts where
-    the offsets start again."""
+    """(type, byte field) -> list of groups of (name, msb_offset, bits, signed). The table merges
+    the bit fields of every nested structure that has a byte of that name: a new group starts
+    where the offsets start again."""
     groups = defaultdict(list)
     for b in bitfields:
+        where = "%s.%s.%s" % (b["type"], b["byte_field"], b["name"])
+        try:
+            offset, bits = int(b["msb_offset"]), int(b["bits"])
+        except ValueError:
+            fail("%s: offset and width must be numbers" % where)
+        if offset < 0 or bits < 1 or offset + bits > 8:
+            fail("%s: %d bits at bit %d do not fit in a byte" % (where, bits, offset))
+        if b["signed"] not in ("true", "false"):
+            fail("%s: signed is %r, not true or false" % (where, b["signed"]))
         g = groups[(b["type"], b["byte_field"])]
-        offset = int(b["msb_offset"])
         if not g or offset <= g[-1][-1][1]:
             g.append([])
-        g[-1].append((b["name"], offset, int(b["bits"])))
+        elif offset < g[-1][-1][1] + g[-1][-1][2]:
+            fail("%s: starts at bit %d, inside %s" % (where, offset, g[-1][-1][0]))
+        g[-1].append((b["name"], offset, bits, b["signed"] == "true"))
     return groups
+
+
+def raw_limit(value, base, scale, offset, where):
+    """Checks that a limit in engineering units is a raw value the base type can hold."""
+    if base == "float32":
+        return
+    _, size, signed = BASES[base]
+    raw = round((value - offset) / scale)
+    lo, hi = (-(1 << (8 * size - 1)), (1 << (8 * size - 1)) - 1) if signed else (0, (1 << (8 * size)) - 1)
+    if raw < lo or raw > hi:
+        fail("%s: %s is raw %d, outside %s (%d..%d)" % (where, num(value), raw, base, lo, hi))
 
 
 def main():
@@ -87,13 +114,34 @@ def main():
 
     enums = OrderedDict()
     for e in enum_rows:
-        enums.setdefault(e["enum"], []).append((e["name"], int(e["value"])))
+        consts = enums.setdefault(e["enum"], [])
+        value = int(e["value"])
+        if value < -128 or value > 255:
+            fail("%s.%s: %d does not fit the byte of an enumeration" % (e["enum"], e["name"], value))
+        if any(c[0] == e["name"] for c in consts):
+            fail("%s: two constants named %s" % (e["enum"], e["name"]))
+        consts.append((e["name"], value))
     enum_index = {name: i for i, name in enumerate(enums)}
 
     types = OrderedDict()
     for r in type_rows:
-        types.setdefault(r["type"], []).append(r)
+        rows = types.setdefault(r["type"], [])
+        if rows and (r["index"], r["kind"], r["bytes"]) != (rows[0]["index"], rows[0]["kind"],
+                                                          rows[0]["bytes"]):
+            fail("%s: rows disagree on index, kind or size" % r["type"])
+        rows.append(r)
+    by_index = {}
+    for name, rows in types.items():
+        if rows[0]["index"] in by_index:
+            fail("%s and %s: both have index %s" % (by_index[rows[0]["index"]], name,
+                                                   rows[0]["index"]))
+        by_index[rows[0]["index"]] = name
     groups = bit_groups(bitfields)
+    byte_fields = {(name, r["field"].rpartition(".")[2]) for name, rows in types.items()
+                   for r in rows}
+    for key in groups:
+        if key not in byte_fields:
+            fail("%s: bit fields for %s, a byte the type does not have" % key)
 
     # Which nested structures hold a byte of bit fields of each name, in wire order, and which
     # bytes each of them has (to tell copies of one structure type from different ones).
@@ -132,28 +180,54 @@ def main():
         text_type = (structured and len(leaves) == 1 and leaves[0]["base"] == "unsigned8"
                      and int(leaves[0]["count"]) > 1)
         start = len(fields)
-        pos = 0
         names = set()
+        # Who holds each byte: (union path, branch) of every field on it, None outside a union.
+        owners = [[] for _ in range(length)]
 
-        def add(field_name, base, size, bit_offset=0, bits=0, limits=None, enum=-1, scale=1.0,
-                offset=0.0):
+        def occupy(where, pos, size, union):
+            if pos < 0 or pos + size > length:
+                fail("%s.%s: bytes %d..%d lie outside the type's %d bytes" %
+                     (name, where, pos, pos + size - 1, length))
+            for b in range(pos, pos + size):
+                for other, other_where in owners[b]:
+                    if union is None or other is None or union[0] != other[0] or \
+                            union[1] == other[1]:
+                        fail("%s.%s: byte %d is also %s's" % (name, where, b, other_where))
+            for b in range(pos, pos + size):
+                owners[b].append((union, where))
+
+        unions = {}  # union path -> (number, {branch: number}), numbered from 1 in this type
+
+        def add(field_name, base, pos, size, bit_offset=0, bits=0, limits=None, enum=-1,
+                scale=1.0, offset=0.0, union=None):
             if field_name in names:
                 fail("%s: two fields named %s" % (name, field_name))
             names.add(field_name)
             flags, lo, hi, invalid = 0, 0.0, 0.0, 0.0
             if limits:
                 lo_text, hi_text, inv_text, leaf_base = limits
+                where = "%s.%s" % (name, field_name or "value")
                 if lo_text != "":
                     flags |= 1
                     lo = limit(lo_text, leaf_base, scale, offset)
+                    raw_limit(lo, leaf_base, scale, offset, where + " min")
                 if hi_text != "":
                     flags |= 2
                     hi = limit(hi_text, leaf_base, scale, offset)
+                    raw_limit(hi, leaf_base, scale, offset, where + " max")
                 if inv_text != "":
                     flags |= 4
                     invalid = limit(inv_text, leaf_base, scale, offset)
+                    raw_limit(invalid, leaf_base, scale, offset, where + " invalid")
+                if flags & 3 == 3 and lo > hi:
+                    fail("%s: min %s above max %s" % (where, num(lo), num(hi)))
+            union_number, branch_number = 0, 0
+            if union:
+                number, branches = unions.setdefault(union[0], (len(unions) + 1, {}))
+                union_number = number
+                branch_number = branches.setdefault(union[1], len(branches) + 1)
             fields.append((field_name, base, pos, size, bit_offset, bits, flags, enum, scale,
-                           offset, lo, hi, invalid))
+                           offset, lo, hi, invalid, union_number, branch_number))
 
         for r in leaves:
             base = r["base"]
@@ -165,6 +239,18 @@ def main():
             path = r["field"]
             prefix, _, leaf = path.rpartition(".")
             flat = path.replace(".", "_")
+            try:
+                pos = int(r["byte_offset"])
+            except ValueError:
+                fail("%s.%s: byte offset %r is not a number" % (name, path, r["byte_offset"]))
+            union = None
+            if r["union"]:
+                union_path, bar, branch = r["union"].partition("|")
+                if not bar or not union_path or not branch or \
+                        not path.startswith(union_path + "." + branch):
+                    fail("%s.%s: union %r is not PATH|BRANCH of this field" %
+                         (name, path, r["union"]))
+                union = (union_path, branch)
             enum = -1
             if base == "enum8":
                 if r["enum"] not in enum_index:
@@ -172,28 +258,29 @@ def main():
                 enum = enum_index[r["enum"]]
             limits = (r["min"], r["max"], r["invalid"], base)
             if leaf.startswith("___bf"):
+                occupy(path, pos, 1, union)
                 group = bits_for(name, leaf, prefix)
                 if group is None:
-                    add(prefix.replace(".", "_") or flat, "kUnsigned8", 1)
+                    add(prefix.replace(".", "_") or flat, "kUnsigned8", pos, 1, union=union)
                 else:
-                    for bit_name, bit_offset, bits in group:
+                    for bit_name, bit_offset, bits, signed in group:
                         full = (prefix + "." + bit_name) if prefix else bit_name
-                        add(full.replace(".", "_"), "kUnsigned8", 1, bit_offset, bits)
-                pos += 1
+                        add(full.replace(".", "_"), "kSigned8" if signed else "kUnsigned8", pos,
+                            1, bit_offset, bits, union=union)
                 continue
             is_text = base == "unsigned8" and count > 1 and (
                 text_type or (r["min"] == "32" and r["max"] == "126"))
+            occupy(path or "value", pos, size * count, union)
             if is_text:
-                add("" if text_type else flat, "kText", count)
-                pos += count
+                add("" if text_type else flat, "kText", pos, count, union=union)
                 continue
             for i in range(count):
                 element = flat + ("[%d]" % i if count > 1 else "")
-                add(element if structured else "", enumerator, size, limits=limits, enum=enum,
-                    scale=scale, offset=offset)
-                pos += size
-        if pos != length:
-            fail("%s: fields of %d bytes, the type has %d" % (name, pos, length))
+                add(element if structured else "", enumerator, pos + i * size, size,
+                    limits=limits, enum=enum, scale=scale, offset=offset, union=union)
+        for b, held in enumerate(owners):
+            if not held:
+                fail("%s: no field holds byte %d of its %d" % (name, b, length))
         count = len(fields) - start
         if count > 255:
             fail("%s: %d fields, an address reaches 256 at most" % (name, count))
@@ -210,10 +297,14 @@ def main():
         rows = profiles[name]
         start = len(members)
         seen = set()
+        numbers = set()
         for m in rows:
             if m["member"] in seen:
                 fail("%s: two members named %s" % (name, m["member"]))
             seen.add(m["member"])
+            if m["number"] in numbers:
+                fail("%s: two members numbered %s" % (name, m["number"]))
+            numbers.add(m["number"])
             if m["type"] == "SNVT_xxx":
                 t = -1
             elif m["type"] in type_index:
@@ -249,9 +340,9 @@ def main():
     w("};")
     w("const FieldRow kFields[] = {")
     for f in fields:
-        w("    {%s, Base::%s, %d, %d, %d, %d, %d, %d, %s, %s, %s, %s, %s}," %
+        w("    {%s, Base::%s, %d, %d, %d, %d, %d, %d, %s, %s, %s, %s, %s, %d, %d}," %
           (cstr(f[0]), f[1], f[2], f[3], f[4], f[5], f[6], f[7], num(f[8]), num(f[9]),
-           num(f[10]), num(f[11]), num(f[12])))
+           num(f[10]), num(f[11]), num(f[12]), f[13], f[14]))
     w("};")
     w("const TypeRow kTypes[] = {")
     for t in type_table:

@@ -303,6 +303,54 @@ TEST(StandardTypes, BitFieldsAndTextFieldsKeepTheirNeighbours) {
       << error;
 }
 
+uint8_t BitsOf(const FieldDef& f) {
+  return f.bits ? static_cast<uint8_t>(((1u << f.bits) - 1) << (8 - f.bitOffset - f.bits)) : 0xFF;
+}
+
+// A union's branches start at the union's offset and share its bytes: the type is as large as
+// its largest branch, and writing one branch's field changes what the others read.
+TEST(StandardTypes, UnionBranchesOverlapAsOnTheWire) {
+  const TypeDef& sw = T("SNVT_switch_2");
+  EXPECT_EQ(sw.length, 3u);
+  int value = FieldIndex(sw, "setting_value");
+  int angle = FieldIndex(sw, "setting_angle");
+  int fan = FieldIndex(sw, "setting_fan_level");
+  int scene = FieldIndex(sw, "scene_number");
+  ASSERT_GE(std::min({value, angle, fan, scene}), 0);
+  EXPECT_EQ(sw.fields[value].pos, 1u);
+  EXPECT_EQ(sw.fields[angle].pos, 1u);
+  EXPECT_EQ(sw.fields[scene].pos, 2u);
+  Bytes raw(sw.length, 0);
+  raw[2] = 7;
+  std::string error;
+  ASSERT_TRUE(TextToRaw(sw, fan, "-100", &raw, &error)) << error;
+  EXPECT_EQ(raw, (Bytes{0x00, 0x9C, 0x07}));  // the scene number beside it stays
+  EXPECT_EQ(RawToText(sw, angle, raw), "-200");
+  ASSERT_TRUE(TextToRaw(sw, value, "50", &raw, &error)) << error;
+  EXPECT_EQ(RawToText(sw, fan, raw), "100");
+  EXPECT_TRUE(FieldDiffers(sw, angle, raw, Bytes{0x00, 0x9C, 0x07}));
+  EXPECT_FALSE(FieldDiffers(sw, scene, raw, Bytes{0x00, 0x9C, 0x07}));
+
+  const TypeDef& fs = T("SNVT_file_status");
+  EXPECT_EQ(fs.length, 27u);
+  int size = FieldIndex(fs, "adr_descriptor_size");          // bytes 21..24
+  int info = FieldIndex(fs, "adr_descriptor_file_info[6]");  // byte 11
+  int length = FieldIndex(fs, "adr_address_domain_length");  // byte 11
+  int domain = FieldIndex(fs, "adr_address_domain_id[0]");   // byte 5
+  int type = FieldIndex(fs, "adr_descriptor_type_");         // bytes 25..26
+  ASSERT_GE(std::min({size, info, length, domain, type}), 0);
+  EXPECT_EQ(fs.fields[size].pos, 21u);
+  EXPECT_EQ(fs.fields[type].pos + fs.fields[type].size, 27u);
+  EXPECT_EQ(fs.fields[domain].pos, 5u);
+  Bytes f(fs.length, 0);
+  ASSERT_TRUE(TextToRaw(fs, length, "6", &f, &error)) << error;
+  EXPECT_EQ(f[11], 6);
+  EXPECT_EQ(RawToText(fs, info, f), "6");
+  ASSERT_TRUE(TextToRaw(fs, info, "-1", &f, &error)) << error;
+  EXPECT_EQ(f[11], 0xFF);
+  EXPECT_EQ(Bytes(f.begin() + 21, f.end()), Bytes(6, 0));
+}
+
 // A type's layout in short: index, length, then per field name:base*scale+offset@pos.
 std::string Describe(const TypeDef& t) {
   static const char* kBase[] = {"u8", "s8", "u16", "s16", "u32", "s32", "f32", "e8", "text"};
@@ -369,9 +417,10 @@ TEST(StandardTypes, KeepTheLayoutOfTheTypesKnownBefore) {
   }
 }
 
-// Every type of the standard set: its fields cover its bytes exactly once under names an
-// address can carry; each limit survives engineering -> raw -> engineering within half a scale
-// step, a value just below the minimum is refused, and each enumeration constant round-trips.
+// Every type of the standard set: its fields cover its bytes, and only the branches of one
+// union share bits, under names an address can carry; each limit survives engineering -> raw ->
+// engineering within half a scale step, a value just below the minimum is refused, and each
+// enumeration constant round-trips.
 TEST(StandardTypes, EveryTypeLaysOutItsBytesAndKeepsItsLimitsAndConstants) {
   ASSERT_EQ(StandardTypes().size(), 210u);
   for (const TypeDef& t : StandardTypes()) {
@@ -381,12 +430,17 @@ TEST(StandardTypes, EveryTypeLaysOutItsBytesAndKeepsItsLimitsAndConstants) {
     uint32_t covered = 0;
     std::set<std::string> names;
     ASSERT_LE(t.fields.size(), 256u);  // an NV-field index travels in one byte
-    for (const FieldDef& f : t.fields) {
+    for (size_t n = 0; n < t.fields.size(); ++n) {
+      const FieldDef& f = t.fields[n];
       ASSERT_LE(f.pos + f.size, t.length) << f.name;
-      uint8_t mask =
-          f.bits ? static_cast<uint8_t>(((1u << f.bits) - 1) << (8 - f.bitOffset - f.bits)) : 0xFF;
+      uint8_t mask = BitsOf(f);
+      for (size_t m = 0; m < n; ++m) {
+        const FieldDef& g = t.fields[m];
+        bool shared = g.pos < f.pos + f.size && f.pos < g.pos + g.size && (BitsOf(g) & mask);
+        bool branches = f.unionId && f.unionId == g.unionId && f.branch != g.branch;
+        EXPECT_TRUE(!shared || branches) << f.name << " overlaps " << g.name;
+      }
       for (uint32_t i = f.pos; i < f.pos + f.size; ++i) {
-        EXPECT_EQ(used[i] & mask, 0) << f.name << " overlaps another field";
         covered += used[i] == 0;
         used[i] |= mask;
       }
