@@ -36,7 +36,14 @@ uint32_t BrowseAddress(VpiRequest* request) {
   auto* dialog = new CBrowserDlg(request, view, macros);
   int ended = dialog->DoModal();
   bool handedOver = false;
-  if (ended == IDOK && !dialog->m_address.empty()) {
+  if (dialog->m_noNetwork) {
+    // No address can come from an empty tree; an older network's must not be offered either.
+    err(kLogError,
+        "telMar: BrowseAddress() has no network to show: the network of driver instance %u is "
+        "not open (did its ColdStart fail?)",
+        static_cast<unsigned>(number));
+    buffer[0] = '\0';
+  } else if (ended == IDOK && !dialog->m_address.empty()) {
     const std::string& address = dialog->m_address;
     if (address.size() >= kBrowseAddressCapacity) {
       // The host's buffer cannot take it: the host gets no address rather than a cut one.

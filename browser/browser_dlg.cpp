@@ -134,9 +134,10 @@ bool CBrowserDlg::OnInitDialog() {
   CDialog::OnInitDialog();
   BeginWaitCursor();
   {
-    // Whatever the library manages to put into the tree is shown; its result does not matter.
+    // Whatever the library manages to put into the tree is shown. A failure that left the tree
+    // empty means there is no network (the driver's did not open): the command says so.
     CLnsArchive archive(nullptr, &m_tree, 1, 2);
-    archive.Serialize();
+    m_noNetwork = archive.Serialize() != 0 && !m_tree.GetRootItem();
   }
   m_imageList = new CImageList;
   if (m_imageList->Create(IDB_TREE_IMAGES, kTreeImageWidth, 0, kTreeImageMask)) {

@@ -46,6 +46,7 @@ class CBrowserDlg final : public CDialog {
   VpiRequest* m_request;
   ShareData* m_share;
   MacroTable* m_macros;
+  bool m_noNetwork = false;  // the library had no network to show: the tree stayed empty
 };
 
 // The path GetItemPath gives; also how a script names the item it selects.

@@ -1,9 +1,12 @@
 // The control API of the simulated network.
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 
 #include "netsim/lonsim_control.h"
 #include "netsim/sim.h"
 #include "netsim/standard_catalogue.h"
+#include "platform/user_files.h"
 
 namespace lonsim {
 namespace {
@@ -212,7 +215,7 @@ void Reset() {
                    std::chrono::steady_clock::now().time_since_epoch())
                    .count();
   S().lastError.clear();
-  S().recordFile = "/tmp/lonsim.network";
+  S().recordFile = DefaultRecordFile();
   S().tickerCv.notify_all();
 }
 
@@ -350,6 +353,20 @@ bool CheckNetwork(const std::string& name, std::string* error, NetworkCounts* co
 void SetNetworkRecordFile(const std::string& path) {
   Lock lock(S().mu);
   S().recordFile = path;
+}
+
+void SetDriverInstance(uint32_t instanceNumber) {
+  std::string dir = UserStateDirectory();
+  std::error_code ec;
+  std::string where = std::filesystem::current_path(ec).string();
+  // FNV-1a of the working directory: the instances of one number in two folders are two.
+  uint64_t hash = 14695981039346656037ull;
+  for (unsigned char c : where) hash = (hash ^ c) * 1099511628211ull;
+  char name[64];
+  std::snprintf(name, sizeof name, "/lonsim-%02u-%016llx.network",
+                static_cast<unsigned>(instanceNumber), static_cast<unsigned long long>(hash));
+  Lock lock(S().mu);
+  S().recordFile = dir.empty() ? dir : dir + name;
 }
 
 }  // namespace lonsim

@@ -181,6 +181,7 @@ int CLns::Open(const char* network, const char*, const char*, const char*) {
   }
   if (!network || !*network) {
     SetError("no network name");
+    lonsim::WriteRecord("");
     return 1;
   }
   std::string key = lonsim::NetworkKey(network);
@@ -191,6 +192,7 @@ int CLns::Open(const char* network, const char*, const char*, const char*) {
     if (!net) {
       S().cache.erase(key);
       SetError(error);
+      lonsim::WriteRecord("");  // a browse must not show a network opened before
       return 1;
     }
     net->nextBehaviour = (lonsim::NowLocked() / 1000 + 1) * 1000;
@@ -585,9 +587,12 @@ int CLnsArchive::Serialize() {
     if (!S().open.empty()) {
       net = S().open.back()->net;
     } else {
-      recorded = lonsim::ReadRecord();
-      if (recorded.empty()) {
+      if (!lonsim::ReadRecord(&recorded)) {
         SetError("no network is open and none was recorded");
+        return 1;
+      }
+      if (recorded.empty()) {
+        SetError("no network: the driver's network did not open");
         return 1;
       }
     }

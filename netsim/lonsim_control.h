@@ -86,8 +86,13 @@ struct NetworkCounts {
   int devices = 0, nvs = 0, fromXif = 0;  // NVs in all, and those of interface files
 };
 LONSIM_API bool CheckNetwork(const std::string& name, std::string* error, NetworkCounts* counts);
-// The file in which CLns::Open records the opened network's name for CLnsArchive in processes
-// that open none ("/tmp/lonsim.network"; tests point it into their own directory).
+// The file in which CLns::Open records the opened network's name (or that it failed) for
+// CLnsArchive in processes that open none: by default lonsim.network in the user's own state
+// directory; tests point it into their own directory.
 LONSIM_API void SetNetworkRecordFile(const std::string& path);
+// The host names the driver instance it runs (its instance number, in the working directory):
+// the record becomes that instance's own, in the user's state directory, so that a browse sees
+// the network of its own driver, never one that another instance or user opened.
+LONSIM_API void SetDriverInstance(uint32_t instanceNumber);
 
 }  // namespace lonsim

@@ -67,6 +67,19 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
+// A line without its comment: from a '#' that begins a word outside double quotes to the end.
+// A '#' inside a word or a quoted text is part of it.
+std::string_view WithoutComment(std::string_view line) {
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '"') quoted = !quoted;
+    if (line[i] == '#' && !quoted && (i == 0 || line[i - 1] == ' ' || line[i - 1] == '\t')) {
+      return line.substr(0, i);
+    }
+  }
+  return line;
+}
+
 const standard::ProfileRow* FindProfile(std::string_view name) {
   const standard::ProfileRow* end = standard::kProfiles + standard::kProfileCount;
   const standard::ProfileRow* p = std::lower_bound(
@@ -132,8 +145,9 @@ class Parser {
   }
 
   void Line(std::string_view line) {
+    line = WithoutComment(line);
     std::vector<Word> w = Words(line);
-    if (w.empty() || w[0].text[0] == '#') return;
+    if (w.empty()) return;
     std::string_view key = w[0].text;
     if (openType_) {
       if (key == "field") return FieldLine(w);
@@ -334,6 +348,9 @@ class Parser {
         if (!XifArgument(line, w, &i, &xif)) return;
         continue;
       }
+      if (k != "handle" && k != "neuron" && k != "program") {
+        return Fail("unknown word '" + std::string(k) + "'");
+      }
       if (i + 1 >= w.size()) return Fail("'" + std::string(k) + "' needs a value");
       std::string_view v = w[++i].text;
       if (k == "handle") {
@@ -347,12 +364,10 @@ class Parser {
       } else if (k == "neuron") {
         if (!IsHex(v, 12)) return Fail("neuron id must be 12 hex digits");
         d.neuronId = Upper(v);
-      } else if (k == "program") {
+      } else {
         if (!IsHex(v, 16)) return Fail("program id must be 16 hex digits");
         d.programId = Upper(v);
         haveProgram = true;
-      } else {
-        return Fail("unexpected '" + std::string(k) + "'");
       }
     }
     if (!haveHandle) return Fail("device needs a handle");
@@ -485,10 +500,24 @@ class Parser {
     std::string pname = profile->name;
     std::vector<const TypeDef*> chosen(profile->memberCount, nullptr);
     std::vector<bool> named(profile->memberCount, false);
-    if (w.size() > 4) {
-      if (w[4].text != "with") return Fail("unexpected '" + std::string(w[4].text) + "'");
-      if (w.size() == 5) return Fail("'with' needs members (e.g. with nviSetpoint, nvoHeat)");
-      std::string_view rest = line.substr(w[5].pos);
+    // A second block of one profile on a device names its members apart: "prefix Ch2_" gives
+    // Ch2_nviLampValue, "suffix _2" nviLampValue_2.
+    std::string prefix, suffix;
+    size_t at = 4;
+    while (at < w.size() && (w[at].text == "prefix" || w[at].text == "suffix")) {
+      std::string& part = w[at].text == "prefix" ? prefix : suffix;
+      if (at + 1 >= w.size() || !ValidName(w[at + 1].text) || w[at + 1].text == "with") {
+        return Fail("'" + std::string(w[at].text) +
+                    "' needs letters, digits, '_' or '-' (e.g. suffix _2)");
+      }
+      if (!part.empty()) return Fail("'" + std::string(w[at].text) + "' given twice");
+      part = std::string(w[at + 1].text);
+      at += 2;
+    }
+    if (at < w.size()) {
+      if (w[at].text != "with") return Fail("unknown word '" + std::string(w[at].text) + "'");
+      if (w.size() == at + 1) return Fail("'with' needs members (e.g. with nviSetpoint, nvoHeat)");
+      std::string_view rest = line.substr(w[at + 1].pos);
       while (true) {
         size_t comma = rest.find(',');
         std::vector<Word> item = Words(rest.substr(0, comma));
@@ -537,7 +566,13 @@ class Parser {
       }
       nv.raw.assign(nv.type->length, 0);
       nv.block = block;
-      if (!AddNv(device + "." + member.name, std::move(nv))) return;
+      std::string name = prefix + member.name + suffix;
+      if (net_->Find(device + "." + name) >= 0) {
+        return Fail("member " + name + " of " + pname + ": the device already has an object " +
+                    name + " (a second block of a profile names its members with 'prefix P' " +
+                    "or 'suffix S')");
+      }
+      if (!AddNv(device + "." + name, std::move(nv))) return;
     }
   }
 
@@ -597,14 +632,15 @@ class Parser {
       std::string_view k = w[i].text;
       if (k == "poll") {
         nv.propagates = false;
-      } else if (k == "follows" && i + 1 < w.size()) {
+      } else if (k == "follows") {
+        if (i + 1 >= w.size()) return Fail("'follows' needs an input NV of the same device");
         follows = std::string(w[++i].text);
       } else if (k == "value") {
         haveValue = true;
         value =
             i + 1 < w.size() ? ValueText(line.substr(w[i + 1].pos), *nv.type) : std::string_view();
       } else {
-        return Fail("unexpected '" + std::string(k) + "'");
+        return Fail("unknown word '" + std::string(k) + "'");
       }
     }
     if (haveValue) {

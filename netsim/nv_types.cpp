@@ -185,10 +185,46 @@ double RawOf(const FieldDef& f, double value) {
   return std::round((value - f.offset) / f.scale);
 }
 
-std::string OutOfRange(const FieldDef& f, double value, double lo, double hi) {
+// The limits a field's values are held to, in engineering units: the type's minimum and maximum
+// where it gives them, else what the field's raw range holds.
+void TypeLimits(const FieldDef& f, double* lo, double* hi) {
+  FieldRawRange(f, lo, hi);
+  if (f.base != Base::kFloat32) {
+    *lo = *lo * f.scale + f.offset;
+    *hi = *hi * f.scale + f.offset;
+  }
+  if (f.limits & kHasMin) *lo = f.min;
+  if (f.limits & kHasMax) *hi = f.max;
+}
+
+// A refusal always gives the limits the value is held to (the type's, or with Limits::kWire the
+// raw range), and says so when the value lies beyond what the field's raw form holds at all.
+std::string OutOfRange(const FieldDef& f, double value, Limits check, bool beyondRaw) {
   int d = Decimals(f);
-  return "value " + FormatNumber(value, d) + " out of range " + FormatNumber(lo, d) + " to " +
-         FormatNumber(hi, d);
+  double lo, hi, rawLo, rawHi;
+  FieldRawRange(f, &rawLo, &rawHi);
+  if (f.base != Base::kFloat32) {
+    rawLo = rawLo * f.scale + f.offset;
+    rawHi = rawHi * f.scale + f.offset;
+  }
+  if (check == Limits::kWire || f.enums) {
+    lo = rawLo;
+    hi = rawHi;
+  } else {
+    TypeLimits(f, &lo, &hi);
+  }
+  std::string text = "value " + FormatNumber(value, d) + " out of range " + FormatNumber(lo, d) +
+                     " to " + FormatNumber(hi, d);
+  if (f.bits) {
+    if (beyondRaw) {
+      text += " (a field of " + std::to_string(f.bits) + (f.bits == 1 ? " bit" : " bits") + ")";
+    }
+  } else if (beyondRaw) {
+    text += lo == rawLo && hi == rawHi ? " (the raw range)"
+                                       : " and beyond the raw range " + FormatNumber(rawLo, d) +
+                                             " to " + FormatNumber(rawHi, d);
+  }
+  return text;
 }
 
 // The field's limits: those of the type where it gives them, else what the wire holds. An
@@ -199,18 +235,10 @@ bool WithinLimits(const FieldDef& f, double value, double raw, Limits check, std
   if ((f.limits & kHasInvalid) && (isFloat ? value == f.invalid : raw == RawOf(f, f.invalid))) {
     return true;
   }
-  double lo, hi;
-  FieldRawRange(f, &lo, &hi);
-  if (!isFloat) {
-    lo = lo * f.scale + f.offset;
-    hi = hi * f.scale + f.offset;
-  }
-  if (f.limits & kHasMin) lo = f.min;
-  if (f.limits & kHasMax) hi = f.max;
   bool below = (f.limits & kHasMin) && (isFloat ? value < f.min : raw < RawOf(f, f.min));
   bool above = (f.limits & kHasMax) && (isFloat ? value > f.max : raw > RawOf(f, f.max));
   if (below || above) {
-    *error = OutOfRange(f, value, lo, hi);
+    *error = OutOfRange(f, value, check, false);
     return false;
   }
   return true;
@@ -231,7 +259,7 @@ bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, Limits chec
   FieldRawRange(f, &lo, &hi);
   if (f.base == Base::kFloat32) {
     if (value < lo || value > hi) {
-      *error = "value " + FormatNumber(value, -1) + " out of range";
+      *error = OutOfRange(f, value, check, true);
       return false;
     }
     if (!WithinLimits(f, value, 0, check, error)) return false;
@@ -240,7 +268,7 @@ bool EngineeringToField(const FieldDef& f, double value, uint8_t* p, Limits chec
   } else {
     double raw = RawOf(f, value);
     if (raw < lo || raw > hi) {
-      *error = OutOfRange(f, value, lo * f.scale + f.offset, hi * f.scale + f.offset);
+      *error = OutOfRange(f, value, check, true);
       return false;
     }
     if (!WithinLimits(f, value, raw, check, error)) return false;
@@ -289,6 +317,56 @@ std::string NotANumber(std::string_view text) {
   return message;
 }
 
+// Edit distance of two names, letter case ignored: how near a mistyped constant is to one.
+size_t Distance(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      size_t above = row[j];
+      bool same = EqualNoCase(a.substr(i - 1, 1), b.substr(j - 1, 1));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// The name of a standard enumeration ("hvac_t"); empty for one the catalogue does not hold.
+std::string EnumName(const std::vector<EnumItem>& items) {
+  const Catalogue& c = StandardCatalogue();
+  for (size_t e = 0; e < c.enums.size(); ++e) {
+    if (&c.enums[e] == &items) return standard::kEnums[e].name;
+  }
+  return "";
+}
+
+// A word that is neither a constant of the field's enumeration nor a number: names the
+// enumeration and lists its constants, or the nearest few of a long list.
+std::string NotAConstant(const std::vector<EnumItem>& items, std::string_view text) {
+  constexpr size_t kListedWhole = 12;
+  constexpr size_t kNearest = 5;
+  std::string name = EnumName(items);
+  std::string message = "'" + std::string(text) + "' is not a constant of the enumeration" +
+                        (name.empty() ? "" : " " + name);
+  std::vector<const EnumItem*> shown;
+  for (const EnumItem& e : items) shown.push_back(&e);
+  if (shown.size() > kListedWhole) {
+    std::stable_sort(shown.begin(), shown.end(), [&](const EnumItem* a, const EnumItem* b) {
+      return Distance(text, a->name) < Distance(text, b->name);
+    });
+    shown.resize(kNearest);
+    message += " (" + std::to_string(items.size()) + " constants; the nearest: ";
+  } else {
+    message += " (constants: ";
+  }
+  for (size_t i = 0; i < shown.size(); ++i)
+    message += (i ? ", " : "") + std::string(shown[i]->name);
+  return message + ")";
+}
+
 bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, Limits check,
                    std::string* error) {
   if (f.base == Base::kText) {
@@ -311,7 +389,7 @@ bool FieldFromText(const FieldDef& f, std::string_view text, uint8_t* p, Limits 
   }
   double v;
   if (!ParseNumber(text, &v)) {
-    *error = NotANumber(text);
+    *error = f.enums ? NotAConstant(*f.enums, text) : NotANumber(text);
     return false;
   }
   return EngineeringToField(f, v, p, check, error);

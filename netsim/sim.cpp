@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string_view>
 
+#include "platform/user_files.h"
+
 namespace lonsim {
 namespace {
 
@@ -573,8 +575,14 @@ void StopDelivery(const std::shared_ptr<Delivery>& d) {
   }
 }
 
+std::string DefaultRecordFile() {
+  std::string dir = UserStateDirectory();
+  return dir.empty() ? dir : dir + "/lonsim.network";
+}
+
 void WriteRecord(const std::string& name) {
   const std::string& file = S().recordFile;
+  if (file.empty()) return;
   std::string temp =
       file + "." + std::to_string(std::hash<std::thread::id>{}(std::this_thread::get_id()));
   {
@@ -587,12 +595,14 @@ void WriteRecord(const std::string& name) {
   if (ec) std::filesystem::remove(temp, ec);
 }
 
-std::string ReadRecord() {
+bool ReadRecord(std::string* name) {
+  if (S().recordFile.empty()) return false;
   std::ifstream in(S().recordFile, std::ios::binary);
-  if (!in) return "";
+  if (!in) return false;
   std::stringstream s;
   s << in.rdbuf();
-  return s.str();
+  *name = s.str();
+  return true;
 }
 
 int FillTree(std::shared_ptr<Network> net, LnsTreeControl* tree) {

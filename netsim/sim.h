@@ -104,15 +104,18 @@ struct Failure {
   int times = 0;
 };
 
+// The record file of a process whose host named no driver instance: in the user's own directory.
+std::string DefaultRecordFile();
+
 struct Sim {
   std::mutex mu;  // everything below but the counters
   std::map<std::string, std::shared_ptr<Network>> cache;
   std::vector<CLns::Impl*> open;  // opened, in order of opening
   std::vector<std::shared_ptr<Delivery>> deliveries;
   bool manual = false;
-  int64_t base = 0;    // simulation time at `anchor`
-  int64_t anchor = 0;  // steady clock in ms
-  std::string recordFile = "/tmp/lonsim.network";
+  int64_t base = 0;                              // simulation time at `anchor`
+  int64_t anchor = 0;                            // steady clock in ms
+  std::string recordFile = DefaultRecordFile();  // empty: none is kept
   std::string lastError;
   // The real-time ticker, while some CLns is open; it ends when `tickerGen` moves on.
   std::thread ticker;
@@ -164,9 +167,12 @@ std::shared_ptr<Delivery> StartDelivery();
 void StopDelivery(const std::shared_ptr<Delivery>& d);
 void SetNotify(Delivery* d, bool on);
 
-// The system-wide record of the network opened last, for processes without an open CLns.
+// The record of the network opened last, for processes without an open CLns: the user's own
+// file, one per driver instance where the host names the instance. An empty name records that
+// the last Open failed, so that no older network is taken for the driver's.
 void WriteRecord(const std::string& name);  // with S().mu held
-std::string ReadRecord();                   // with S().mu held
+// False when nothing was recorded; with S().mu held.
+bool ReadRecord(std::string* name);
 // Fills a tree control with the network tree; with S().mu NOT held. 0 on success.
 int FillTree(std::shared_ptr<Network> net, LnsTreeControl* tree);
 

@@ -551,6 +551,8 @@ int Main(int argc, char** argv) {
   hostsim::Host host;
   host.console = &console;
   host.instanceNumber = o.instance;
+  // The simulated network keeps the network this instance opened for its own browses only.
+  lonsim::SetDriverInstance(o.instance);
   host.manualClock = manual;
   hostsim::ConnectHostApi(host);
   if (!hostsim::LoadDriver(host, driver, &error)) {

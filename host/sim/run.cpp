@@ -183,6 +183,7 @@ bool RunNet(Context& c) {
     return true;
   }
   bool ok = false;
+  lonsim::ClearLastError();
   if (ev == "value" && IsConstantName(w[3])) {
     ok = lonsim::SetNVText(w[2], w[3]);
   } else if (ev == "value") {
@@ -201,6 +202,9 @@ bool RunNet(Context& c) {
     ok = lonsim::SetDeviceAttached(w[2], ev == "attach");
   }
   if (!ok) {
+    // The network says why: no such object, or a value that its field cannot hold.
+    std::string why = lonsim::LastError();
+    if (!why.empty()) return Fail(c, why);
     bool device = ev == "pin" || ev == "detach" || ev == "attach";
     return Fail(c, std::string("the network has no ") + (device ? "device" : "NV") + " '" + w[2] +
                        "' (or refused the value)");

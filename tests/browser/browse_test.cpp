@@ -55,6 +55,23 @@ TEST_F(BrowseFixture, DialogStartsWithTheNetworkTreeAndOptionsDisabled) {
   EXPECT_EQ(lonsim::CallCount("Serialize"), 1);
 }
 
+// A driver whose network did not open (its ColdStart failed at the connection) has no network
+// to browse: the network that was open before must not be offered as its own.
+TEST_F(BrowseFixture, BrowseOfADriverWhoseNetworkDidNotOpenSaysThereIsNone) {
+  StartDriver();
+  lns_->Release();
+  lns_ = CLns::GetLnsObject(0, 0, 1, '.', "", "", "");
+  ASSERT_NE(lns_, nullptr);
+  ASSERT_NE(lns_->Open("missing.net", "", "", ""), 0);
+  EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
+              EXPECT_EQ(api->itemCount(dlg, IDC_TREE), 0);
+              api->click(dlg, IDOK);
+            }),
+            53u);
+  EXPECT_EQ(Buffer(), "");
+  EXPECT_EQ(kesthost::LogCount("has no network to show: the network of driver instance 1", 32), 1u);
+}
+
 TEST_F(BrowseFixture, CancelAndCloseBoxEmptyBufferAndPending) {
   StartDriver();
   for (int button : {IDCANCEL, static_cast<int>(kTelmarCloseBox)}) {

@@ -1,4 +1,5 @@
 // Network files, the demo network, the tree and re-browsing.
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 
@@ -31,7 +32,7 @@ class Tree : public LnsTreeControl {
 const char* kOffice = R"(# a small test network
 network Office
 type UNVT_valve struct
-  field position unsigned8 scale 0.5
+  field position unsigned8 scale 0.5  # engineering value = raw * 0.5
   field t0..t2 signed16 scale 0.01
 end
 type UNVT_flow scalar unsigned16 scale 0.1 offset -10
@@ -41,8 +42,8 @@ device Site.Ahu handle 31999 neuron 0102030405aB program 9000A70A0A040401
 block Site.Ahu.Fan
 nv Site.Ahu.nvoValve output UNVT_valve value 50 1.5 -2 0
 nv Site.Ahu.nvoFlow output UNVT_flow value 0
-nv Site.Ahu.nviNote input UNVT_note value "  two blanks"
-device Site.Spare handle 7 neuron 0102030405AC detached
+nv Site.Ahu.nviNote input UNVT_note value "  two # blanks"  # '#' in quotes is text
+device Site.Spare handle 7 neuron 0102030405AC detached	# starts detached
 nv Site.Spare.nvoTemp output SNVT_temp_p value 19.5
 )";
 
@@ -62,8 +63,19 @@ TEST_F(NetworkTest, ReportsFileErrorsWithFileAndLine) {
        "handle 1 already used", 2},
       {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_nothing\n",
        "unknown type 'SNVT_nothing'", 2},
+      {"device D handle 1 neuron 000000000001 detatched\n", "unknown word 'detatched'", 1},
+      {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_count pol\n",
+       "unknown word 'pol'", 2},
       {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_temp_p value 400\n",
-       "bad value: value 400 out of range", 2},
+       "bad value: value 400 out of range -273.17 to 327.67 and beyond the raw range -327.68 to "
+       "327.67",
+       2},
+      {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_temp_p value -300\n",
+       "bad value: value -300 out of range -273.17 to 327.67", 2},
+      {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_hvac_mode value HVAC_WARM\n",
+       "bad value: 'HVAC_WARM' is not a constant of the enumeration hvac_t (", 2},
+      {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_occupancy value OC_BUSY\n",
+       "bad value: 'OC_BUSY' is not a constant of the enumeration occup_t (constants: ", 2},
       {"device D handle 1 neuron 000000000001\nnv D.x sideways SNVT_temp_p\n",
        "direction must be input or output", 2},
       {"device D handle 1 neuron 000000000001\nnv D.x output SNVT_count\nnv D.x input SNVT_count\n",
@@ -87,6 +99,15 @@ TEST_F(NetworkTest, ReportsFileErrorsWithFileAndLine) {
       {"device D handle 1 neuron 000000000001\n"
        "block D.B profile SFPTspaceComfortController with nviSpaceTemp as SNVT_temp\n",
        "member nviSpaceTemp of SFPTspaceComfortController is SNVT_temp_p; 'as' types only", 2},
+      {"device D handle 1 neuron 000000000001\nblock D.A profile SFPTlampActuator\n"
+       "block D.B profile SFPTlampActuator\n",
+       "member nviLampValue of SFPTlampActuator: the device already has an object nviLampValue "
+       "(a second block of a profile names its members with 'prefix P' or 'suffix S')",
+       3},
+      {"device D handle 1 neuron 000000000001\nblock D.B profile SFPTlampActuator suffix\n",
+       "'suffix' needs letters, digits, '_' or '-'", 2},
+      {"device D handle 1 neuron 000000000001\nblock D.B profile SFPTlampActuator sufix _2\n",
+       "unknown word 'sufix'", 2},
   };
   for (const Case& c : cases) {
     dir_.WriteFile("net.txt", c.text);
@@ -144,7 +165,7 @@ TEST_F(NetworkTest, ReadsUserTypesValuesAndDevicesFromAFile) {
 
   CNVItem* note = Add("Site/Ahu/nviNote");
   ASSERT_EQ(lns_->ReadNV(note, &v, kIOOptDevice), 0);
-  EXPECT_EQ(Text(v), "  two blanks");
+  EXPECT_EQ(Text(v), "  two # blanks");
   VariantClear(&v);
 
   EXPECT_NE(lns_->TestNodeByHandle(7, kIOOptDevice), 0);  // starts detached
@@ -205,6 +226,70 @@ TEST_F(NetworkTest, ArchiveLoadsTheRecordedNetworkWhenNoneIsOpen) {
 
   lonsim::FailNext("Serialize", 5);
   EXPECT_EQ(archive.Serialize(), 5);
+
+  // An Open that fails (a driver whose ColdStart failed) leaves no older network to show.
+  CLns* failed = CLns::GetLnsObject(0, 1, 1, '.', "", "", "");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_NE(failed->Open("missing.net", "", "", ""), 0);
+  failed->Release();
+  Tree after;
+  CLnsArchive again(nullptr, &after, 1, 2);
+  EXPECT_NE(again.Serialize(), 0);
+  EXPECT_TRUE(after.items.empty());
+  EXPECT_EQ(lonsim::LastError(), "no network: the driver's network did not open");
+}
+
+// Sets an environment variable for the test's life.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    Set(value.c_str());
+  }
+  ~ScopedEnv() { Set(had_ ? old_.c_str() : nullptr); }
+
+ private:
+  void Set(const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name_, value ? value : "");
+#else
+    value ? setenv(name_, value, 1) : unsetenv(name_);
+#endif
+  }
+  const char* name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST_F(NetworkTest, EachDriverInstanceOfAUserHasItsOwnRecord) {
+  // The user's state directory is this test's own.
+#if defined(_WIN32)
+  ScopedEnv state("TMP", dir_.path());
+#else
+  ScopedEnv state("XDG_RUNTIME_DIR", dir_.path());
+#endif
+  lonsim::SetDriverInstance(1);
+  CLns* lns = OpenLns("Demo");
+  ASSERT_NE(lns, nullptr);
+  lns->Release();
+
+  Tree other;
+  lonsim::SetDriverInstance(2);
+  EXPECT_NE(CLnsArchive(nullptr, &other, 1, 2).Serialize(), 0);  // instance 2 opened nothing
+  EXPECT_TRUE(other.items.empty());
+
+  Tree own;
+  lonsim::SetDriverInstance(1);
+  ASSERT_EQ(CLnsArchive(nullptr, &own, 1, 2).Serialize(), 0) << lonsim::LastError();
+  ASSERT_FALSE(own.items.empty());
+  EXPECT_EQ(own.items[0].text, "Demo");
+  size_t records = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+    records += e.path().filename().string().rfind("lonsim-01-", 0) == 0;
+  }
+  EXPECT_EQ(records, 1u);
 }
 
 TEST_F(NetworkTest, BrowseAddsNewObjectsAndKeepsValues) {
@@ -278,6 +363,25 @@ TEST_F(FunctionalProfileTest, AMemberOfAnyTypeTakesTheDeclaredOne) {
   double v = 0;
   ASSERT_TRUE(lonsim::GetNVValue("D.nvoValue", &v));
   EXPECT_EQ(v, 1500);
+}
+
+TEST_F(FunctionalProfileTest, BlocksOfOneProfileNameTheirMembersApart) {
+  Load(
+      "block D.Ch1 profile SFPTlampActuator\n"
+      "block D.Ch2 profile SFPTlampActuator suffix _2 with nvoRunHours\n"
+      "block D.Ch3 profile SFPTlampActuator prefix Ch3_ suffix -b\n"
+      "value D.nviLampValue_2 50 1  # the second channel's own value\n");
+  EXPECT_EQ(Member("nviLampValue"), "95 in");
+  EXPECT_EQ(Member("nviLampValue_2"), "95 in");
+  EXPECT_EQ(Member("nvoLampValueFb_2"), "95 out");
+  EXPECT_EQ(Member("nvoRunHours_2"), "87 out");
+  EXPECT_EQ(Member("nvoRunHours"), "none");
+  EXPECT_EQ(Member("Ch3_nvoLampValueFb-b"), "95 out");
+  std::vector<uint8_t> first, second;
+  ASSERT_TRUE(lonsim::GetNVRaw("D.nviLampValue", &first));
+  ASSERT_TRUE(lonsim::GetNVRaw("D.nviLampValue_2", &second));
+  EXPECT_EQ(first, (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(second, (std::vector<uint8_t>{100, 1}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <set>
 #include <sstream>
 
@@ -349,6 +350,45 @@ TEST(StandardTypes, UnionBranchesOverlapAsOnTheWire) {
   ASSERT_TRUE(TextToRaw(fs, info, "-1", &f, &error)) << error;
   EXPECT_EQ(f[11], 0xFF);
   EXPECT_EQ(Bytes(f.begin() + 21, f.end()), Bytes(6, 0));
+}
+
+// What a refused value is told: the limits it is held to (the type's, or what the wire holds for
+// a device's report), that it lies beyond the raw range where it does, and an enumeration's
+// constants. The value stays as it was.
+TEST(StandardTypes, RefusalsNameTheLimitsAndTheConstants) {
+  struct Case {
+    const char* type;
+    const char* field;  // "" for the whole NV
+    const char* text;
+    Limits check;
+    const char* message;
+  } cases[] = {
+      {"SNVT_temp_p", "", "400", Limits::kType,
+       "value 400 out of range -273.17 to 327.67 and beyond the raw range -327.68 to 327.67"},
+      {"SNVT_temp_p", "", "-300", Limits::kType, "value -300 out of range -273.17 to 327.67"},
+      {"SNVT_temp_p", "", "-400", Limits::kType,
+       "value -400 out of range -273.17 to 327.67 and beyond the raw range -327.68 to 327.67"},
+      {"SNVT_temp_p", "", "400", Limits::kWire,
+       "value 400 out of range -327.68 to 327.67 (the raw range)"},
+      {"SNVT_lamp_status", "alarm_actual_lamp_failure", "2", Limits::kWire,
+       "field alarm_actual_lamp_failure: value 2 out of range 0 to 1 (a field of 1 bit)"},
+      {"SNVT_lamp_status", "alarm_actual_lamp_failure", "2", Limits::kType,
+       "field alarm_actual_lamp_failure: value 2 out of range 0 to 1 (a field of 1 bit)"},
+      {"SNVT_occupancy", "", "OC_BUSY", Limits::kType,
+       "'OC_BUSY' is not a constant of the enumeration occup_t (constants: OC_NUL, OC_OCCUPIED, "
+       "OC_UNOCCUPIED, OC_BYPASS, OC_STANDBY)"},
+      {"SNVT_hvac_mode", "", "HVAC_WARM", Limits::kWire,
+       "'HVAC_WARM' is not a constant of the enumeration hvac_t (22 constants; the nearest: "},
+  };
+  for (const Case& c : cases) {
+    const TypeDef& t = T(c.type);
+    int field = *c.field ? FieldIndex(t, c.field) : -1;
+    Bytes raw(t.length, 0);
+    std::string error;
+    EXPECT_FALSE(TextToRaw(t, field, c.text, &raw, &error, c.check)) << c.text;
+    EXPECT_EQ(error.substr(0, std::strlen(c.message)), c.message);
+    EXPECT_EQ(raw, Bytes(t.length, 0));
+  }
 }
 
 // A type's layout in short: index, length, then per field name:base*scale+offset@pos.
