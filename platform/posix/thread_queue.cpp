@@ -2,6 +2,7 @@
 // taking are rare and short).
 #include "platform/thread_queue.h"
 
+#include <cerrno>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
@@ -39,7 +40,8 @@ void ThreadQueueDestroy() {
   r.queues.erase(self);
 }
 
-bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam) {
+bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam, bool* full) {
+  if (full) *full = false;
   if (thread == 0) return false;
   Registry& r = Queues();
   std::lock_guard<std::mutex> held(r.lock);
@@ -48,7 +50,10 @@ bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lP
   try {
     it->second.push_back(ThreadMessage{id, wParam, lParam});
   } catch (...) {
-    return false;  // out of memory: the post fails, as a full queue would
+    // Out of memory: the post fails, as a full queue would.
+    if (full) *full = true;
+    errno = ENOMEM;
+    return false;
   }
   return true;
 }

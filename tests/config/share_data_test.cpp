@@ -100,7 +100,11 @@ TEST_F(ShareDataTest, BlockTooSmallToMapGivesItsHandleBackForRelease) {
 }
 
 TEST(ShareTextTest, FieldsAreNeverReadPastTheirEndAndRefuseWhatDoesNotFit) {
-  EXPECT_EQ(ShareDataName(7), "/TELMAR07.int");
+  // The block's name is private to this user and driver file, and ends in the option file's.
+  const std::string name = ShareDataName(7);
+  EXPECT_EQ(name, PrivateObjectName("TELMAR07.int"));
+  EXPECT_NE(name, "/TELMAR07.int");
+  EXPECT_EQ(ShareLockName(7), name + ".lock");
   ShareData block;
   std::memset(&block, 'x', sizeof block);  // no NUL anywhere, as a crashed writer may leave it
   EXPECT_EQ(ShareText(block.pendingValue), std::string(255, 'x'));

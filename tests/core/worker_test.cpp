@@ -1,3 +1,11 @@
+#if defined(_WIN32)
+#include <windows.h>
+// windows.h first
+#include <tlhelp32.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -5,6 +13,7 @@
 #include <string>
 
 #include "core/handoff.h"
+#include "core/test_point.h"
 #include "core/vpi_main.h"
 #include "core/worker.h"
 #include "host/kest_host.h"
@@ -12,6 +21,65 @@
 #include "tests/core/driver_fixture.h"
 
 namespace {
+
+// A process other than this one that lives for the whole test: the one that started it.
+int32_t ParentProcessId() {
+#if defined(_WIN32)
+  int32_t parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) {
+      parent = static_cast<int32_t>(entry.th32ParentProcessID);
+    }
+  }
+  CloseHandle(snapshot);
+  return parent;
+#else
+  return static_cast<int32_t>(getppid());
+#endif
+}
+
+int32_t otherProcess = 0;
+int claimWaits = 0;
+// Turns of the waiter while the other claim stays open: many, yet few enough to stay far inside
+// the wait limit on a busy machine (a turn is a yield).
+constexpr int kOpenTurns = 2000;
+
+// Another process is in the middle of its claim for a long while, then completes it.
+void CompleteTheOtherClaimLate(const char* point) {
+  if (std::string(point) != "ClaimRunning:wait") return;
+  if (++claimWaits < kOpenTurns) return;
+  ProcessShared* shared = ProcessSharedData();
+  shared->threadRunning.store(3);
+  shared->threadOwner.store(otherProcess);
+}
+
+// A waiter never takes a live claimer for dead: it waits until the claim is complete, and a
+// completed claim of another process keeps it out.
+TEST_F(DriverTest, AClaimOfALiveProcessIsAwaitedNeverTakenOver) {
+  otherProcess = ParentProcessId();
+  ASSERT_TRUE(ProcessAlive(otherProcess));
+  ProcessShared* shared = ProcessSharedData();
+  shared->threadRunning.store(0);
+  shared->threadOwner.store(-otherProcess);
+  claimWaits = 0;
+  SetTestPointHook(CompleteTheOtherClaimLate);
+  uint32_t rc = ColdStart();
+  SetTestPointHook(nullptr);
+  EXPECT_EQ(rc, 2u);
+  EXPECT_GE(claimWaits, kOpenTurns);
+  EXPECT_GE(LogIndex("telMAR: StartVpiThread() fail: only one instance of the driver allowed"), 0);
+  EXPECT_FALSE(WorkerAlive());
+  shared->threadRunning.store(0);
+  shared->threadOwner.store(0);
+
+  // A claim left by this process itself (it holds no worker) is stale and taken over.
+  shared->threadOwner.store(-CurrentProcessId());
+  EXPECT_EQ(ColdStart(), 0u);
+  EXPECT_EQ(shared->threadOwner.load(), CurrentProcessId());
+}
 
 TEST_F(DriverTest, NoHostPollingWithoutAClient) {
   kesthost::FailCall("KestMkClient", 3);
