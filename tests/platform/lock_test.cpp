@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <future>
 #include <string>
+#include <thread>
 
 #include "platform/file_lock.h"
 #include "platform/named_lock.h"
@@ -14,17 +16,26 @@
 namespace {
 
 // Two openings exclude each other as two processes do: the second gives up at its limit, and
-// gets the lock once the first has let it go.
+// gets the lock once the first has let it go. The holder is another thread: a Win32 mutex lets
+// the thread that owns it in again.
 TEST(LockLimit, ASecondOpeningGivesUpAtItsLimitAndGetsTheLockOnceFree) {
   const std::string name = PrivateObjectName("lock_test.lock");
   NamedLock* first = NamedLockOpen(name.c_str());
   NamedLock* second = NamedLockOpen(name.c_str());
   ASSERT_TRUE(first && second);
-  ASSERT_TRUE(NamedLockAcquire(first, -1));
+  std::promise<void> held, release;
+  std::thread holder([&] {
+    NamedLockAcquire(first, -1);
+    held.set_value();
+    release.get_future().wait();
+    NamedLockRelease(first);
+  });
+  held.get_future().wait();
   EXPECT_FALSE(NamedLockAcquire(second, 0));
   EXPECT_FALSE(NamedLockAcquire(second, 30));
   EXPECT_NE(LastSystemError(), 0u);
-  NamedLockRelease(first);
+  release.set_value();
+  holder.join();
   EXPECT_TRUE(NamedLockAcquire(second, 30));
   NamedLockClose(second);
   NamedLockClose(first);

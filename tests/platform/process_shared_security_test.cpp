@@ -36,7 +36,8 @@ TEST(ProcessSharedSecurity, TheMappingGrantsItsCreatingUserAlone) {
   EXPECT_EQ(name.rfind("Local\\telmar.shared.", 0), 0u) << name;
 
   // The name stands for the block this process uses.
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
+  HANDLE mapping =
+      OpenFileMappingA(READ_CONTROL | FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str());
   ASSERT_NE(mapping, nullptr) << GetLastError();
   auto* view = static_cast<ProcessShared*>(
       MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(ProcessShared)));
