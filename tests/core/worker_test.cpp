@@ -1,7 +1,5 @@
 #if defined(_WIN32)
 #include <windows.h>
-// windows.h first
-#include <tlhelp32.h>
 #else
 #include <unistd.h>
 #endif
@@ -22,24 +20,33 @@
 
 namespace {
 
-// A process other than this one that lives for the whole test: the one that started it.
-int32_t ParentProcessId() {
+// A process other than this one that lives until EndOtherProcess: on Windows a suspended copy
+// of this program (under Wine the parent of a program is no Windows process), else the parent.
 #if defined(_WIN32)
-  int32_t parent = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (entry.th32ProcessID == GetCurrentProcessId()) {
-      parent = static_cast<int32_t>(entry.th32ParentProcessID);
-    }
+PROCESS_INFORMATION other{};
+int32_t StartOtherProcess() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(path, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                      &startup, &other)) {
+    return 0;
   }
-  CloseHandle(snapshot);
-  return parent;
-#else
-  return static_cast<int32_t>(getppid());
-#endif
+  return static_cast<int32_t>(other.dwProcessId);
 }
+void EndOtherProcess() {
+  TerminateProcess(other.hProcess, 0);
+  WaitForSingleObject(other.hProcess, INFINITE);
+  CloseHandle(other.hThread);
+  CloseHandle(other.hProcess);
+}
+#else
+int32_t StartOtherProcess() {
+  return static_cast<int32_t>(getppid());
+}
+void EndOtherProcess() {}
+#endif
 
 int32_t otherProcess = 0;
 int claimWaits = 0;
@@ -59,7 +66,7 @@ void CompleteTheOtherClaimLate(const char* point) {
 // A waiter never takes a live claimer for dead: it waits until the claim is complete, and a
 // completed claim of another process keeps it out.
 TEST_F(DriverTest, AClaimOfALiveProcessIsAwaitedNeverTakenOver) {
-  otherProcess = ParentProcessId();
+  otherProcess = StartOtherProcess();
   ASSERT_TRUE(ProcessAlive(otherProcess));
   ProcessShared* shared = ProcessSharedData();
   shared->threadRunning.store(0);
@@ -74,6 +81,7 @@ TEST_F(DriverTest, AClaimOfALiveProcessIsAwaitedNeverTakenOver) {
   EXPECT_FALSE(WorkerAlive());
   shared->threadRunning.store(0);
   shared->threadOwner.store(0);
+  EndOtherProcess();
 
   // A claim left by this process itself (it holds no worker) is stale and taken over.
   shared->threadOwner.store(-CurrentProcessId());
