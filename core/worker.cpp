@@ -226,6 +226,7 @@ void ExecuteRequest() {
   resultSlot = 0;
   if (localRunning.load() != 0) {
     VpiRequest* request = requestSlot;
+    TestPoint("VpiThread:command");
     resultSlot = RunHandler(request);
     if (request->command == kEndVpi) ReleaseRunning();
   }

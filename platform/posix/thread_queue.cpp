@@ -9,6 +9,10 @@
 
 namespace {
 
+// A queue takes at most this many messages, as a Windows thread's queue does by default, so that
+// a caller's handling of a full queue runs here too.
+constexpr size_t kMaxQueued = 10000;
+
 struct Registry {
   std::mutex lock;
   std::unordered_map<ThreadId, std::deque<ThreadMessage>> queues;
@@ -47,6 +51,11 @@ bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lP
   std::lock_guard<std::mutex> held(r.lock);
   auto it = r.queues.find(thread);
   if (it == r.queues.end()) return false;
+  if (it->second.size() >= kMaxQueued) {
+    if (full) *full = true;
+    errno = EAGAIN;
+    return false;
+  }
   try {
     it->second.push_back(ThreadMessage{id, wParam, lParam});
   } catch (...) {

@@ -7,8 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "core/handoff.h"
 #include "core/test_point.h"
@@ -192,6 +195,54 @@ TEST_F(DriverTest, QueuedThreadMessagesDoNotWaitForACommandEach) {
         return kesthost::GetGate(kGates, &g) && g.puts == 1;
       },
       10000));
+}
+
+std::promise<void>* inCommand = nullptr;
+std::shared_future<void> posted;
+
+void HoldTheWorkerInItsCommand(const char* point) {
+  if (std::string(point) != "VpiThread:command" || !inCommand) return;
+  std::exchange(inCommand, nullptr)->set_value();
+  posted.wait();
+}
+
+// Far more thread messages arrive during one command than a system queue holds (10,000): none is
+// lost, and each is taken once.
+TEST_F(DriverTest, ThreadMessagesPastTheQueuesLimitAreKeptAndEachTakenOnce) {
+  constexpr uint32_t kMessages = 30000;
+  kesthost::Gate gate;
+  gate.type = 1;
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    gate.id = id;
+    kesthost::AddGate(gate);
+  }
+  ASSERT_EQ(ColdStart(), 0u);
+  std::promise<void> entered, done;
+  inCommand = &entered;
+  posted = done.get_future().share();
+  SetTestPointHook(HoldTheWorkerInItsCommand);
+  std::thread host([this] { Call(kWarmStart); });
+  entered.get_future().wait();
+  bool allPosted = true;
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    allPosted = PostWorkerMessage(kMsgPutNodeValue, id % 2, id) && allPosted;
+  }
+  done.set_value();
+  host.join();
+  SetTestPointHook(nullptr);
+  EXPECT_TRUE(allPosted);
+  ASSERT_TRUE(kesthost::WaitFor(
+      [] {
+        kesthost::Gate g;
+        return kesthost::GetGate(kMessages, &g) && g.puts == 1;
+      },
+      60000));
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    kesthost::Gate g;
+    ASSERT_TRUE(kesthost::GetGate(id, &g));
+    ASSERT_EQ(g.puts, 1u) << "gate " << id;
+  }
+  EXPECT_LT(LogIndex("lost"), 0);
 }
 
 TEST_F(DriverTest, EndVpiReturnsOnlyOnceTheLoopHasEnded) {
