@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "config/option_file.h"
 #include "core/driver_instance.h"
@@ -84,10 +86,16 @@ const char* RefusalReason(const std::string& name, const std::string& value) {
   return nullptr;
 }
 
-// Takes the file's lock for the rest of its opening (closing releases it). Without it the work
-// goes on as it did before there was one, after a level-32 line.
+// How long a read-modify-append waits for the file's lock. A holder keeps it for one read and
+// append; one that keeps it longer is stalled (another process stopped in it), and the worker
+// of this process must not stall with it.
+constexpr int kFileLockWaitMs = 10000;
+
+// Takes the file's lock for the rest of its opening (closing releases it). Without it (a system
+// failure, or a holder that did not give it up in time) the work goes on as it did before there
+// was one, after a level-32 line; nothing is logged while the lock is held.
 void LockFile(FILE* f, const std::string& file) {
-  if (!FileLock(f)) {
+  if (!FileLock(f, kFileLockWaitMs)) {
     err(kLogError, "telMar: lock of initialization file '%s' not taken, LastError %08x",
         file.c_str(), LastSystemError());
   }
@@ -191,6 +199,8 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
   char line[kLineSize];
   int lineNumber = 0;
   bool found = false;
+  // Lines that define a macro again, logged once the file's lock is given back.
+  std::vector<std::pair<std::string, int>> duplicates;
   while (NextLine(&text, line)) {
     ++lineNumber;
     if (IsMacrosHeader(TrimRight(TrimLeft(line)))) {
@@ -215,14 +225,16 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
       std::string_view name = TrimRight(entry.substr(0, eq));
       std::string_view value = TrimLeft(entry.substr(eq + 1));
       if (table->Contains(name)) {
-        err(kLogError, "telMar: : Macro '%s' on line %d already define", std::string(name).c_str(),
-            lineNumber);
+        duplicates.emplace_back(std::string(name), lineNumber);
         continue;
       }
       table->Set(name, value);
     }
   }
   std::fclose(f);
+  for (const auto& [name, number] : duplicates) {
+    err(kLogError, "telMar: : Macro '%s' on line %d already define", name.c_str(), number);
+  }
 
   int ordinal = 0;
   table->ForEach([&ordinal](const std::string& name, const std::string& value) {

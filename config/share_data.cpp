@@ -17,14 +17,20 @@ static_assert(sizeof(PendingSnapshot::bytes) == offsetof(ShareData, delimiter));
 
 namespace {
 
-// Holds the lock beside the block for its scope. When the lock cannot be had the hand-over goes
-// on without it, as it did before there was one, after a level-32 line.
+// How long a look at the block waits for its lock. A holder keeps it for a copy of a few hundred
+// bytes and never calls the host meanwhile; one that keeps it longer is stalled (its process
+// stopped), and the worker of another process must not stall with it.
+constexpr int kHandOverLockWaitMs = 10000;
+
+// Holds the lock beside the block for its scope. When the lock cannot be had (a system failure,
+// or a holder that did not give it up in time) the hand-over goes on without it, as it did before
+// there was one, after a level-32 line. Nothing is logged while the lock is held.
 class HandOverLock {
  public:
   explicit HandOverLock(uint32_t instanceNumber) {
     const std::string name = ShareLockName(instanceNumber);
     lock_ = NamedLockOpen(name.c_str());
-    if (!lock_ || !NamedLockAcquire(lock_)) {
+    if (!lock_ || !NamedLockAcquire(lock_, kHandOverLockWaitMs)) {
       err(kLogError, "telMar: lock '%s' of the shared block not taken, LastError %08x",
           name.c_str(), LastSystemError());
     }
@@ -53,15 +59,14 @@ bool Terminated(const char (&field)[256]) {
 }
 
 // Under the lock: the pending macro (false when none, or refused) and both texts emptied.
-bool TakeLocked(DriverInstance* inst, ShareData* share, std::string* name, std::string* value) {
+// `*refused` names a field that was refused, for the caller to log once the lock is given back.
+bool TakeLocked(ShareData* share, std::string* name, std::string* value, const char** refused) {
   bool taken = false;
   const char* unterminated = !Terminated(share->pendingValue)  ? "pendingValue"
                              : !Terminated(share->pendingName) ? "pendingName"
                                                                : nullptr;
-  if (unterminated) {
-    err(kLogError, "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
-        inst->name.c_str(), unterminated);
-  } else if (share->pendingValue[0] != '\0') {
+  *refused = unterminated;
+  if (!unterminated && share->pendingValue[0] != '\0') {
     *value = ShareText(share->pendingValue);
     *name = ShareText(share->pendingName);
     taken = true;
@@ -69,6 +74,12 @@ bool TakeLocked(DriverInstance* inst, ShareData* share, std::string* name, std::
   SetShareText(share->pendingValue, "");
   SetShareText(share->pendingName, "");
   return taken;
+}
+
+void LogRefused(DriverInstance* inst, const char* refused) {
+  if (!refused) return;
+  err(kLogError, "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+      inst->name.c_str(), refused);
 }
 
 void AddTakenMacro(DriverInstance* inst, const std::string& name, const std::string& value) {
@@ -93,7 +104,7 @@ ShareData* OpenRunning(uint32_t instanceNumber, SharedMemory** handle) {
 }  // namespace
 
 std::string ShareDataName(uint32_t instanceNumber) {
-  return "/" + OptionFileName(instanceNumber);
+  return PrivateObjectName(OptionFileName(instanceNumber));
 }
 
 std::string ShareLockName(uint32_t instanceNumber) {
@@ -125,12 +136,14 @@ int CreateShareData(VpiRequest* request) {
   HandOverLock held(number);
   inst->shareHandle = SharedMemoryCreate(ShareDataName(number).c_str(), sizeof(ShareData));
   if (!inst->shareHandle) {
+    held.Release();
     err(kLogError, "%s: CreateShareData() failed on CreateFileMapping '%s'", inst->name.c_str(),
         shown.c_str());
     return 2;
   }
   inst->shareView = static_cast<ShareData*>(SharedMemoryMap(inst->shareHandle, sizeof(ShareData)));
   if (!inst->shareView) {
+    held.Release();
     err(kLogError, "%s: CreateShareData() failed on MapViewOfFile '%s'", inst->name.c_str(),
         shown.c_str());
     return 2;
@@ -143,8 +156,15 @@ int OpenShareData(VpiRequest* request, SharedMemory** handle, ShareData** view) 
   const uint32_t number = static_cast<uint32_t>(request->instanceNumber);
   const std::string shown = OptionFileName(number);
   *view = nullptr;
-  *handle = SharedMemoryOpen(ShareDataName(number).c_str());
+  const std::string system = ShareDataName(number);
+  *handle = SharedMemoryOpen(system.c_str());
   if (!*handle) {
+    if (SharedMemoryInOtherSession(system.c_str())) {
+      err(kLogError,
+          "telMar: OpenShareData(): the driver of '%s' runs in another logon session, which "
+          "this process cannot reach",
+          shown.c_str());
+    }
     err(kLogError, "telMar: OpenShareData() fail on OpenFileMapping '%s'", shown.c_str());
     return 53;
   }
@@ -171,9 +191,11 @@ void TakePendingMacro(DriverInstance* inst) {
   if (!share || !MaybePending(share)) return;
   std::string name;
   std::string value;
+  const char* refused = nullptr;
   HandOverLock held(inst->fullInstanceNumber);
-  bool taken = TakeLocked(inst, share, &name, &value);
+  bool taken = TakeLocked(share, &name, &value, &refused);
   held.Release();
+  LogRefused(inst, refused);
   if (taken) AddTakenMacro(inst, name, value);
 }
 
@@ -182,12 +204,13 @@ void EndShareData(DriverInstance* inst) {
   std::string name;
   std::string value;
   bool taken = false;
+  const char* refused = nullptr;
   {
     // Under the lock a browse either handed over before (and the macro is taken here) or finds
     // no block any more.
     HandOverLock held(inst->fullInstanceNumber);
     if (inst->shareView) {
-      taken = TakeLocked(inst, inst->shareView, &name, &value);
+      taken = TakeLocked(inst->shareView, &name, &value, &refused);
       // A browse that still maps the block keeps it alive where a name lasts as long as its
       // views: no delimiter marks it as left by its driver.
       inst->shareView->delimiter = '\0';
@@ -197,6 +220,7 @@ void EndShareData(DriverInstance* inst) {
   CloseShareData(inst->shareHandle, inst->shareView);
   inst->shareHandle = nullptr;
   inst->shareView = nullptr;
+  LogRefused(inst, refused);
   if (taken) AddTakenMacro(inst, name, value);
 }
 
@@ -219,14 +243,16 @@ bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::
   SharedMemory* handle = nullptr;
   ShareData* view = OpenRunning(instanceNumber, &handle);
   if (!view) {
+    held.Release();
     err(kLogError, "telMar: no running driver took macro '%s' over: '%s' cannot be opened",
         name.c_str(), OptionFileName(instanceNumber).c_str());
     return false;
   }
   if (view->delimiter == '\0') {
+    CloseShareData(handle, view);
+    held.Release();
     err(kLogError, "telMar: no running driver took macro '%s' over: its driver has ended",
         name.c_str());
-    CloseShareData(handle, view);
     return false;
   }
   bool written = SetShareText(view->pendingValue, value);

@@ -60,10 +60,12 @@ bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::
 // another browse handed over meanwhile stays.
 void WithdrawPendingMacro(uint32_t instanceNumber, const PendingSnapshot& seen);
 
-// "/TELMAR%02u.int.lock": the system name of the lock beside the block.
+// The system name of the lock beside the block: the block's with ".lock" after it.
 std::string ShareLockName(uint32_t instanceNumber);
 
-// "/TELMAR%02u.int": the system name of the block of an instance number.
+// The system name of the block of an instance number: "TELMAR%02u.int" made private to this user
+// and this driver file (PrivateObjectName), so another user's or installation's driver on the
+// same instance number never meets it.
 std::string ShareDataName(uint32_t instanceNumber);
 
 // The text of a field of the block: up to the first NUL, at most 255 characters. Other processes

@@ -2,12 +2,16 @@
 // thread messages that the address parsers post to it.
 #include "core/worker.h"
 
+#include <chrono>
+#include <deque>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #include "core/driver_instance.h"
 #include "core/handoff.h"
 #include "core/host_api.h"
+#include "core/test_point.h"
 #include "core/vpi_main.h"
 #include "lon/lns.h"
 #include "lon/monitoring.h"
@@ -23,10 +27,10 @@ namespace {
 constexpr size_t kWorkerStackSize = 1024 * 1024;
 // Wait for a command this long between polls of the host and of the thread queue.
 constexpr int kCommandWaitMs = 50;
-// threadOwner while a process is changing threadRunning.
-constexpr int32_t kClaiming = -1;
-// Turns a claimer may spend changing threadRunning before it counts as dead.
-constexpr int kClaimSpins = 100000;
+// While a process changes threadRunning, threadOwner holds its process id negated: a waiter asks
+// whether that process lives. A live claimer takes microseconds (it makes no host call while its
+// claim is open); one that stays longer than this is stalled, and the waiter gives up.
+constexpr auto kClaimWaitLimit = std::chrono::seconds(30);
 
 // threadRunning of this process's own worker (instanceNumber + 1), 0 when none runs here. The
 // shared value tells other processes; this one decides what this process's worker does.
@@ -35,33 +39,93 @@ std::atomic<bool> workerAlive{false};
 // The worker's thread, joined once it has left its loop. Used under VpiMain's hand-off lock.
 ThreadHandle* workerHandle = nullptr;
 
+// Thread messages that the worker's queue refused (the system limits a queue, 10,000 messages by
+// default on Windows, and a parse burst posts one per gate): kept here, in order, and taken by
+// the worker after what its queue holds. While any is kept, later posts are kept here too, so
+// that the order stays first in, first out.
+struct Overflow {
+  std::mutex lock;
+  std::deque<ThreadMessage> messages;
+  std::atomic<bool> inUse{false};  // messages is not empty
+};
+Overflow& KeptMessages() {
+  static Overflow* overflow = new Overflow;  // the worker may take while the process exits
+  return *overflow;
+}
+
+// The oldest kept message; false when none is kept.
+bool TakeKeptMessage(ThreadMessage* message) {
+  Overflow& o = KeptMessages();
+  if (!o.inUse.load()) return false;
+  std::lock_guard<std::mutex> held(o.lock);
+  if (o.messages.empty()) return false;
+  *message = o.messages.front();
+  o.messages.pop_front();
+  o.inUse.store(!o.messages.empty());
+  return true;
+}
+
+void DropKeptMessages() {
+  Overflow& o = KeptMessages();
+  std::lock_guard<std::mutex> held(o.lock);
+  o.messages.clear();
+  o.inUse.store(false);
+}
+
 int32_t RunningTag(int32_t instanceNumber) {
   return static_cast<int32_t>(static_cast<uint32_t>(instanceNumber) + 1u);
+}
+
+// The process-shared values; the first use says when they are this process's own.
+ProcessShared* SharedValues() {
+  static std::once_flag told;
+  std::call_once(told, [] {
+    ProcessSharedFault fault{};
+    if (!ProcessSharedFallback(&fault)) return;
+    err(kLogError, "telMAR: ProcessSharedData() fail on %s '%s', LastError %08x", fault.step,
+        ProcessSharedName(), static_cast<unsigned>(fault.error));
+    err(kLogError, "telMAR: ProcessSharedData(), values are shared by this process only");
+  });
+  return ProcessSharedData();
 }
 
 // Gives the worker slot back: no worker runs here any more.
 void ReleaseRunning() {
   int32_t tag = localRunning.exchange(0);
-  ProcessShared* shared = ProcessSharedData();
+  ProcessShared* shared = SharedValues();
   if (tag != 0 && shared->threadOwner.load() == CurrentProcessId()) {
     shared->threadRunning.compare_exchange_strong(tag, 0);
   }
 }
 
-// Makes this process the owner of threadRunning for tag. 0, or 2 after logging why not.
+// Makes this process the owner of threadRunning for tag. 0, or 2 after logging why not. Nothing
+// between marking the claim and completing it calls the host: a host that blocks in its log
+// output must not hold other processes' claims.
 uint32_t ClaimRunning(int32_t tag) {
-  ProcessShared* shared = ProcessSharedData();
-  int32_t self = CurrentProcessId();
-  for (int spins = 0;; ++spins) {
+  ProcessShared* shared = SharedValues();
+  const int32_t self = CurrentProcessId();
+  const auto waitEnd = std::chrono::steady_clock::now() + kClaimWaitLimit;
+  bool waited = false;
+  for (;;) {
     int32_t owner = shared->threadOwner.load();
-    if (owner == kClaiming) {
-      if (spins < kClaimSpins) {
-        std::this_thread::yield();
+    if (owner < 0) {
+      // Another process is claiming: wait while it lives; a dead one never completes its claim.
+      const int32_t claimer = -owner;
+      if (claimer == self || !ProcessAlive(claimer)) {
+        shared->threadOwner.compare_exchange_strong(owner, 0);
         continue;
       }
-      // The claimer died half-way: its claim never completed.
-      shared->threadOwner.compare_exchange_strong(owner, 0);
-      spins = 0;
+      if (!waited) TestPoint("ClaimRunning:waiting");
+      waited = true;
+      if (std::chrono::steady_clock::now() > waitEnd) {
+        err(kLogError,
+            "telMAR: StartVpiThread() fail: process %d has been claiming the worker for %d s "
+            "without completing",
+            claimer, static_cast<int>(kClaimWaitLimit.count()));
+        return 2;
+      }
+      TestPoint("ClaimRunning:wait");
+      std::this_thread::yield();
       continue;
     }
     int32_t running = shared->threadRunning.load();
@@ -82,20 +146,21 @@ uint32_t ClaimRunning(int32_t tag) {
       err(kLogError, "telMAR: StartVpiThread() ERROR");
       return 2;
     }
-    if (!shared->threadOwner.compare_exchange_strong(owner, kClaiming)) continue;
+    if (!shared->threadOwner.compare_exchange_strong(owner, -self)) continue;
     if (shared->threadRunning.load() != running) {
       shared->threadOwner.store(owner);
       continue;
-    }
-    if (running != 0 && owner != self) {
-      err(kLogError,
-          "telMAR: StartVpiThread(), process %d ended without EndVpi; its worker no longer runs",
-          owner);
     }
     // threadRunning holds the new value before the worker first tests it.
     localRunning.store(tag);
     shared->threadRunning.store(tag);
     shared->threadOwner.store(self);
+    // The claim is complete: the host may be told now.
+    if (running != 0 && owner != self) {
+      err(kLogError,
+          "telMAR: StartVpiThread(), process %d ended without EndVpi; its worker no longer runs",
+          owner);
+    }
     return 0;
   }
 }
@@ -120,6 +185,12 @@ Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage,
         if (rc == kWaitMsgDelivered) return Outcome::kHostMessage;
       }
     }
+    // Once the queue has overflowed, its backlog goes before the next command: the parse burst
+    // that filled it does not grow it further.
+    if (KeptMessages().inUse.load() &&
+        (ThreadQueueTake(threadMessage) || TakeKeptMessage(threadMessage))) {
+      return Outcome::kThreadMessage;
+    }
     if (*commandPending) {
       *commandPending = false;
       return Outcome::kCommand;
@@ -128,7 +199,9 @@ Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage,
       *commandPending = true;
       continue;
     }
-    if (ThreadQueueTake(threadMessage)) return Outcome::kThreadMessage;
+    if (ThreadQueueTake(threadMessage) || TakeKeptMessage(threadMessage)) {
+      return Outcome::kThreadMessage;
+    }
     if (EventWait(requestEvent, kCommandWaitMs) == WaitResult::kSignalled) {
       *commandPending = true;
     }
@@ -153,6 +226,7 @@ void ExecuteRequest() {
   resultSlot = 0;
   if (localRunning.load() != 0) {
     VpiRequest* request = requestSlot;
+    TestPoint("VpiThread:command");
     resultSlot = RunHandler(request);
     if (request->command == kEndVpi) ReleaseRunning();
   }
@@ -235,6 +309,7 @@ uint32_t VpiThread() {
   err(kLogError, "telMAR> VpiThread() stopping successfully");
   ThreadQueueDestroy();
   workerThreadId.store(0);
+  DropKeptMessages();
   workerAlive.store(false);
   return 0;
 }
@@ -275,5 +350,38 @@ uint32_t StartVpiThread(VpiRequest* request) {
 }
 
 bool PostWorkerMessage(uint32_t id, uintptr_t wParam, intptr_t lParam) {
-  return ThreadQueuePost(workerThreadId.load(), id, wParam, lParam);
+  const ThreadId worker = workerThreadId.load();
+  if (worker == 0) return false;
+  Overflow& o = KeptMessages();
+  bool refusedNow = false;
+  uint32_t error = 0;
+  bool kept = false;
+  {
+    std::lock_guard<std::mutex> held(o.lock);
+    if (o.messages.empty()) {
+      bool full = false;
+      if (ThreadQueuePost(worker, id, wParam, lParam, &full)) return true;
+      if (!full) return false;  // the worker has no queue (it ends)
+      refusedNow = true;
+      error = LastSystemError();
+    }
+    try {
+      o.messages.push_back(ThreadMessage{id, wParam, lParam});
+      o.inUse.store(true);
+      kept = true;
+    } catch (...) {
+    }
+  }
+  // Logged once the list is given back; once per overflow, not once per message.
+  if (refusedNow) {
+    err(kLogError,
+        "telMAR: thread message %u refused by the worker's queue, LastError %08x; it and the "
+        "messages after it wait in the driver's own list",
+        id, error);
+  }
+  if (!kept) {
+    err(kLogError, "telMAR: thread message %u for gate %llu lost: no memory to keep it", id,
+        static_cast<unsigned long long>(id == kMsgPutNodeValue ? lParam : wParam));
+  }
+  return kept;
 }

@@ -5,8 +5,9 @@
 
 #include <cstdio>
 
-// Waits without a limit until this opening holds the file's lock. False on a system failure,
-// with LastSystemError set.
-bool FileLock(std::FILE* file);
+// Waits until this opening holds the file's lock, at most timeoutMs milliseconds (a negative limit
+// waits without one). False on a system failure or when the limit passed, with LastSystemError set
+// (the system's "timed out" code then).
+bool FileLock(std::FILE* file, int timeoutMs);
 // Releases it; closing the file releases it too.
 void FileUnlock(std::FILE* file);

@@ -8,9 +8,10 @@ struct NamedLock;  // opaque handle, owned by the backend
 // Opens the lock of that name, creating it when it does not exist yet; a created lock is open to
 // its creating user only. Null on failure, with LastSystemError set.
 NamedLock* NamedLockOpen(const char* name);
-// Waits without a limit until this opening holds the lock. A holder that ended without releasing
-// the lock has given it up. False on a system failure, with LastSystemError set.
-bool NamedLockAcquire(NamedLock* lock);
+// Waits until this opening holds the lock, at most timeoutMs milliseconds (a negative limit waits
+// without one). A holder that ended without releasing the lock has given it up. False on a system
+// failure or when the limit passed, with LastSystemError set (the system's "timed out" code then).
+bool NamedLockAcquire(NamedLock* lock, int timeoutMs);
 void NamedLockRelease(NamedLock* lock);
 // Closes the opening (null is ignored); a lock it still holds is released.
 void NamedLockClose(NamedLock* lock);

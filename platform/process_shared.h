@@ -7,7 +7,8 @@
 struct ProcessShared {
   // 0: no worker runs; else instanceNumber + 1 of the instance whose worker runs.
   std::atomic<int32_t> threadRunning;
-  // Process id of the worker's owner; a dead owner counts as "no worker runs".
+  // Process id of the worker's owner; a dead owner counts as "no worker runs". While a process
+  // changes threadRunning it holds that process's id negated (a dead claimer never completes).
   std::atomic<int32_t> threadOwner;
   // 1: the host station is active and monitoring is on; 0: passive.
   std::atomic<int32_t> stationActive;
@@ -23,9 +24,16 @@ struct ProcessShared {
   std::atomic<int32_t> attaching;
 };
 
-// The segment of this process, mapped at first use; never null (falls back to a process-local
-// block with a level-32 log line when the segment cannot be mapped).
+// The segment of this process, mapped at first use; never null (falls back to a block of this
+// process only when the segment cannot be mapped; ProcessSharedFallback tells why).
 ProcessShared* ProcessSharedData();
+// Why the values are this process's own: the system call that failed and the system error.
+struct ProcessSharedFault {
+  const char* step;  // the failed step, e.g. "shm_open" or "CreateFileMapping"
+  uint32_t error;    // the system's error code
+};
+// True, with the fault, when ProcessSharedData() had to fall back to a block of this process.
+bool ProcessSharedFallback(ProcessSharedFault* fault);
 // True when the process of that id is alive.
 bool ProcessAlive(int32_t pid);
 int32_t CurrentProcessId();

@@ -3,19 +3,42 @@
 
 #include <sys/file.h>
 
-#include <cerrno>
+#include <unistd.h>
 
-bool FileLock(std::FILE* file) {
+#include <cerrno>
+#include <chrono>
+
+namespace {
+
+// flock has no limit of its own: try without blocking until the limit has passed.
+bool FlockWithin(int fd, int timeoutMs) {
+  if (timeoutMs < 0) {
+    int rc;
+    do {
+      rc = flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= end) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    usleep(1000);
+  }
+}
+
+}  // namespace
+
+bool FileLock(std::FILE* file, int timeoutMs) {
   if (!file) {
     errno = EINVAL;
     return false;
   }
-  int fd = fileno(file);
-  int rc;
-  do {
-    rc = flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  return rc == 0;
+  return FlockWithin(fileno(file), timeoutMs);
 }
 
 void FileUnlock(std::FILE* file) {

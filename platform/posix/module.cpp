@@ -4,6 +4,44 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// The real path of the module file; the main program's link map carries no name.
+std::string ModuleFilePath() {
+  Dl_info info{};
+  link_map* map = nullptr;
+  if (dladdr1(reinterpret_cast<void*>(&ModuleFilePath), &info, reinterpret_cast<void**>(&map),
+              RTLD_DL_LINKMAP) != 0 &&
+      map && map->l_name && map->l_name[0] != '\0') {
+    char resolved[PATH_MAX];
+    if (realpath(map->l_name, resolved)) return resolved;
+    return map->l_name;
+  }
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  if (n > 0) return std::string(exe, static_cast<size_t>(n));
+  return "telmar";
+}
+
+}  // namespace
+
+uint64_t ModuleFileHash() {
+  static const uint64_t hash = [] {
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : ModuleFilePath()) {
+      h ^= c;
+      h *= 1099511628211ull;
+    }
+    return h;
+  }();
+  return hash;
+}
 
 void* ModuleHandle() {
   Dl_info info{};

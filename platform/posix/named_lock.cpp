@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 struct NamedLock {
@@ -32,16 +33,37 @@ NamedLock* NamedLockOpen(const char* name) {
   return lock;
 }
 
-bool NamedLockAcquire(NamedLock* lock) {
+namespace {
+
+// flock has no limit of its own: try without blocking until the limit has passed.
+bool FlockWithin(int fd, int timeoutMs) {
+  if (timeoutMs < 0) {
+    int rc;
+    do {
+      rc = flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
+  }
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= end) {
+      errno = ETIMEDOUT;
+      return false;
+    }
+    usleep(1000);
+  }
+}
+
+}  // namespace
+
+bool NamedLockAcquire(NamedLock* lock, int timeoutMs) {
   if (!lock) {
     errno = EINVAL;
     return false;
   }
-  int rc;
-  do {
-    rc = flock(lock->fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  lock->held = rc == 0;
+  lock->held = FlockWithin(lock->fd, timeoutMs);
   return lock->held;
 }
 

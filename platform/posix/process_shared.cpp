@@ -1,12 +1,10 @@
-// The process-shared values live in a small named shared-memory object. Its name is derived from
-// the file of the module that holds this code, so every process that loads the same driver file
-// shares it, and drivers of different files (another installation, another build) do not. The
-// last process to leave removes the name.
+// The process-shared values live in a small named shared-memory object. Its name holds the user
+// id and a hash of the file of the module that holds this code, so every process of the user that
+// loads the same driver file shares it, and drivers of different files (another installation,
+// another build) or users do not. The last process to leave removes the name.
 #include "platform/process_shared.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <link.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -14,50 +12,30 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 
-#include "core/host_api.h"
+#include "platform/module.h"
 
 static_assert(std::atomic<int32_t>::is_always_lock_free,
               "the shared values must be lock-free to work across processes");
 
 namespace {
 
-// The real path of the file this code was loaded from (the driver library, or the program that
-// links the driver statically).
-std::string ModuleFilePath() {
-  Dl_info info{};
-  link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&ModuleFilePath), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) != 0 &&
-      map && map->l_name && map->l_name[0] != '\0') {
-    char resolved[PATH_MAX];
-    if (realpath(map->l_name, resolved)) return resolved;
-    return map->l_name;
-  }
-  // The main program: its link map carries no name.
-  char exe[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-  if (n > 0) return std::string(exe, static_cast<size_t>(n));
-  return "telmar";
-}
-
+// Per user and per driver file: another user's segment is no business of this one (and, being
+// 0600, could not be opened anyway).
 std::string SegmentName() {
-  uint64_t hash = 1469598103934665603ull;  // FNV-1a
-  for (unsigned char c : ModuleFilePath()) {
-    hash ^= c;
-    hash *= 1099511628211ull;
-  }
-  char name[64];
-  std::snprintf(name, sizeof(name), "/telmar.shared.%016llx",
-                static_cast<unsigned long long>(hash));
+  char name[80];
+  std::snprintf(name, sizeof(name), "/telmar.shared.%u.%016llx", static_cast<unsigned>(getuid()),
+                static_cast<unsigned long long>(ModuleFileHash()));
   return name;
 }
+
+// What made the first mapping fail; step null while none did.
+ProcessSharedFault mapFault{nullptr, 0};
 
 // The object that the name stands for now, told apart by device and inode.
 struct ObjectId {
@@ -79,16 +57,14 @@ ProcessShared* MapSegment(const std::string& name, ObjectId* id) {
   // Owner only: any other local user could otherwise hold the worker slot or switch monitoring.
   int fd = shm_open(name.c_str(), O_RDWR | O_CREAT, 0600);
   if (fd < 0) {
-    err(kLogError, "telMAR: ProcessSharedData() fail on shm_open '%s', LastError %08x",
-        name.c_str(), static_cast<unsigned>(errno));
+    mapFault = {"shm_open", static_cast<uint32_t>(errno)};
     return nullptr;
   }
   // A new object is empty (all values 0); size it once, never shrink it.
   struct stat st {};
   if (fstat(fd, &st) != 0 || (st.st_size < static_cast<off_t>(sizeof(ProcessShared)) &&
                               ftruncate(fd, sizeof(ProcessShared)) != 0)) {
-    err(kLogError, "telMAR: ProcessSharedData() fail on sizing '%s', LastError %08x", name.c_str(),
-        static_cast<unsigned>(errno));
+    mapFault = {"sizing", static_cast<uint32_t>(errno)};
     close(fd);
     return nullptr;
   }
@@ -98,8 +74,7 @@ ProcessShared* MapSegment(const std::string& name, ObjectId* id) {
   int mapError = errno;
   close(fd);
   if (view == MAP_FAILED) {
-    err(kLogError, "telMAR: ProcessSharedData() fail on mmap '%s', LastError %08x", name.c_str(),
-        static_cast<unsigned>(mapError));
+    mapFault = {"mmap", static_cast<uint32_t>(mapError)};
     return nullptr;
   }
   return static_cast<ProcessShared*>(view);
@@ -212,10 +187,16 @@ ProcessShared* MapAndAttach() {
 ProcessShared* ProcessSharedData() {
   static ProcessShared* data = [] {
     if (ProcessShared* mapped = MapAndAttach()) return mapped;
-    err(kLogError, "telMAR: ProcessSharedData(), values are shared by this process only");
     return new ProcessShared{};
   }();
   return data;
+}
+
+bool ProcessSharedFallback(ProcessSharedFault* fault) {
+  ProcessSharedData();
+  if (!mapFault.step) return false;
+  if (fault) *fault = mapFault;
+  return true;
 }
 
 bool ProcessAlive(int32_t pid) {

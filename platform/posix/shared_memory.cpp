@@ -1,11 +1,14 @@
 // Named shared memory on POSIX shared-memory objects (shm_open). Names start with '/'.
 #include "platform/shared_memory.h"
 
+#include "platform/module.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <new>
 
 struct SharedMemory {
@@ -65,4 +68,15 @@ void SharedMemoryClose(SharedMemory* memory) {
 
 void SharedMemoryRemove(const char* name) {
   if (name) shm_unlink(name);
+}
+
+std::string PrivateObjectName(const std::string& base) {
+  char prefix[64];
+  std::snprintf(prefix, sizeof prefix, "/telmar.%u.%016llx.", static_cast<unsigned>(getuid()),
+                static_cast<unsigned long long>(ModuleFileHash()));
+  return prefix + base;
+}
+
+bool SharedMemoryInOtherSession(const char*) {
+  return false;
 }

@@ -2,11 +2,16 @@
 // taking are rare and short).
 #include "platform/thread_queue.h"
 
+#include <cerrno>
 #include <deque>
 #include <mutex>
 #include <unordered_map>
 
 namespace {
+
+// A queue takes at most this many messages, as a Windows thread's queue does by default, so that
+// a caller's handling of a full queue runs here too.
+constexpr size_t kMaxQueued = 10000;
 
 struct Registry {
   std::mutex lock;
@@ -39,16 +44,25 @@ void ThreadQueueDestroy() {
   r.queues.erase(self);
 }
 
-bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam) {
+bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam, bool* full) {
+  if (full) *full = false;
   if (thread == 0) return false;
   Registry& r = Queues();
   std::lock_guard<std::mutex> held(r.lock);
   auto it = r.queues.find(thread);
   if (it == r.queues.end()) return false;
+  if (it->second.size() >= kMaxQueued) {
+    if (full) *full = true;
+    errno = EAGAIN;
+    return false;
+  }
   try {
     it->second.push_back(ThreadMessage{id, wParam, lParam});
   } catch (...) {
-    return false;  // out of memory: the post fails, as a full queue would
+    // Out of memory: the post fails, as a full queue would.
+    if (full) *full = true;
+    errno = ENOMEM;
+    return false;
   }
   return true;
 }

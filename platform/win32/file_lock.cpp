@@ -17,7 +17,7 @@ HANDLE FileHandle(std::FILE* file) {
 
 }  // namespace
 
-bool FileLock(std::FILE* file) {
+bool FileLock(std::FILE* file, int timeoutMs) {
   HANDLE handle = FileHandle(file);
   if (handle == INVALID_HANDLE_VALUE) {
     SetLastError(ERROR_INVALID_HANDLE);
@@ -26,7 +26,20 @@ bool FileLock(std::FILE* file) {
   OVERLAPPED at{};
   at.Offset = kLockOffsetLow;
   at.OffsetHigh = kLockOffsetHigh;
-  return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+  if (timeoutMs < 0) return LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at) != 0;
+  // The system's lock has no limit of its own: try without blocking until the limit has passed.
+  const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs);
+  for (;;) {
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+      return true;
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING) return false;
+    if (GetTickCount64() >= end) {
+      SetLastError(WAIT_TIMEOUT);
+      return false;
+    }
+    Sleep(1);
+  }
 }
 
 void FileUnlock(std::FILE* file) {

@@ -23,3 +23,21 @@ void* ModuleHandle() {
 bool ModuleKeepLoaded() {
   return ThisModule(GET_MODULE_HANDLE_EX_FLAG_PIN) != nullptr;
 }
+
+// The path as the loader gives it, compared without regard to case as the file system does.
+uint64_t ModuleFileHash() {
+  static const uint64_t hash = [] {
+    char path[MAX_PATH] = "";
+    if (HMODULE module = ThisModule(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
+      GetModuleFileNameA(module, path, sizeof path);
+    }
+    CharLowerA(path);
+    uint64_t h = 1469598103934665603ull;
+    for (const char* c = path; *c; ++c) {
+      h ^= static_cast<unsigned char>(*c);
+      h *= 1099511628211ull;
+    }
+    return h;
+  }();
+  return hash;
+}

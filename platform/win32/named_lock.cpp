@@ -27,13 +27,15 @@ NamedLock* NamedLockOpen(const char* name) {
   return lock;
 }
 
-bool NamedLockAcquire(NamedLock* lock) {
+bool NamedLockAcquire(NamedLock* lock, int timeoutMs) {
   if (!lock) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return false;
   }
-  DWORD rc = WaitForSingleObject(lock->mutex, INFINITE);
+  DWORD rc =
+      WaitForSingleObject(lock->mutex, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs));
   lock->held = rc == WAIT_OBJECT_0 || rc == WAIT_ABANDONED;
+  if (rc == WAIT_TIMEOUT) SetLastError(WAIT_TIMEOUT);
   return lock->held;
 }
 

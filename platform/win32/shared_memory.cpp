@@ -3,13 +3,19 @@
 // open and then drops it; a name cannot be removed before that.
 #include "platform/shared_memory.h"
 
+#include "platform/module.h"
+
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <new>
+#include <string>
 
 struct SharedMemory {
   HANDLE mapping;
+  HANDLE marker;  // of a created object: its mark in the global namespace, or null
 };
 
 namespace {
@@ -18,10 +24,23 @@ const char* SystemName(const char* name) {
   return name[0] == '/' ? name + 1 : name;
 }
 
-SharedMemory* Wrap(HANDLE mapping) {
-  SharedMemory* memory = new (std::nothrow) SharedMemory{mapping};
-  if (!memory) CloseHandle(mapping);
+SharedMemory* Wrap(HANDLE mapping, HANDLE marker = nullptr) {
+  SharedMemory* memory = new (std::nothrow) SharedMemory{mapping, marker};
+  if (!memory) {
+    CloseHandle(mapping);
+    if (marker) CloseHandle(marker);
+  }
   return memory;
+}
+
+// A private object lives in its session's namespace, which other sessions cannot see. Its creator
+// also holds a mutex of the same name in the global namespace (a mutex needs no privilege there),
+// so that a process of another session finds out that the object exists but is out of its reach.
+std::string MarkerName(const char* name) {
+  const char* systemName = SystemName(name);
+  const char* local = "Local\\";
+  if (std::strncmp(systemName, local, std::strlen(local)) != 0) return "";
+  return std::string("Global\\") + (systemName + std::strlen(local)) + ".session";
 }
 
 }  // namespace
@@ -33,7 +52,8 @@ SharedMemory* SharedMemoryCreate(const char* name, size_t size) {
                                       static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes),
                                       SystemName(name));
   if (!mapping) return nullptr;
-  return Wrap(mapping);
+  const std::string marker = MarkerName(name);
+  return Wrap(mapping, marker.empty() ? nullptr : CreateMutexA(nullptr, FALSE, marker.c_str()));
 }
 
 SharedMemory* SharedMemoryOpen(const char* name) {
@@ -56,7 +76,32 @@ void SharedMemoryUnmap(void* view, size_t) {
 void SharedMemoryClose(SharedMemory* memory) {
   if (!memory) return;
   CloseHandle(memory->mapping);
+  if (memory->marker) CloseHandle(memory->marker);
   delete memory;
 }
 
 void SharedMemoryRemove(const char*) {}
+
+std::string PrivateObjectName(const std::string& base) {
+  char prefix[64];
+  std::snprintf(prefix, sizeof prefix, "Local\\telmar.%016llx.",
+                static_cast<unsigned long long>(ModuleFileHash()));
+  return prefix + base;
+}
+
+bool SharedMemoryInOtherSession(const char* name) {
+  if (!name) return false;
+  HANDLE local = OpenFileMappingA(FILE_MAP_READ, FALSE, SystemName(name));
+  if (local) {
+    CloseHandle(local);
+    return false;
+  }
+  const std::string marker = MarkerName(name);
+  if (marker.empty()) return false;
+  HANDLE global = OpenMutexA(SYNCHRONIZE, FALSE, marker.c_str());
+  if (global) {
+    CloseHandle(global);
+    return true;
+  }
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}

@@ -51,13 +51,18 @@ void ThreadQueueDestroy() {
   DropQueued();
 }
 
-bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam) {
+bool ThreadQueuePost(ThreadId thread, uint32_t id, uintptr_t wParam, intptr_t lParam, bool* full) {
+  if (full) *full = false;
   if (thread == 0) return false;
   Registry& r = Queues();
   std::lock_guard<std::mutex> held(r.lock);
   if (r.open.count(thread) == 0) return false;
-  return PostThreadMessageA(thread, id, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam)) !=
-         FALSE;
+  // The system refuses posts past its limit per queue (10,000 by default): ERROR_NOT_ENOUGH_QUOTA.
+  if (PostThreadMessageA(thread, id, static_cast<WPARAM>(wParam), static_cast<LPARAM>(lParam))) {
+    return true;
+  }
+  if (full) *full = true;
+  return false;
 }
 
 bool ThreadQueueTake(ThreadMessage* message) {

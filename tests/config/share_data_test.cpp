@@ -1,6 +1,10 @@
 // The named shared block. Instance number 71 keeps its name apart from other tests' blocks.
 #include "config/share_data.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <cstring>
 #include <string>
 
@@ -78,6 +82,32 @@ TEST_F(ShareDataTest, OpeningWithoutARunningDriverFailsWith53) {
   EXPECT_EQ(OpenShareData(&request_, &handle, &view), 53);
 }
 
+#if defined(_WIN32)
+// A driver of another logon session leaves its mark in the global namespace beside a block that
+// this session cannot see: the browse says why it gets 53.
+TEST_F(ShareDataTest, ADriverOfAnotherSessionIsSaidToBeOutOfReach) {
+  std::string marker = ShareDataName(kNumber);
+  ASSERT_EQ(marker.rfind("Local\\", 0), 0u) << marker;
+  marker = "Global\\" + marker.substr(6) + ".session";
+  HANDLE other = CreateMutexA(nullptr, FALSE, marker.c_str());
+  ASSERT_NE(other, nullptr);
+  SharedMemory* handle = nullptr;
+  ShareData* view = nullptr;
+  EXPECT_EQ(OpenShareData(&request_, &handle, &view), 53);
+  EXPECT_EQ(LogAt(32),
+            (std::vector<std::string>{
+                "telMar: OpenShareData(): the driver of 'TELMAR71.int' runs in another logon "
+                "session, which this process cannot reach",
+                "telMar: OpenShareData() fail on OpenFileMapping 'TELMAR71.int'"}));
+  CloseHandle(other);
+
+  // The driver of this session holds the same mark: its block is opened, without the line.
+  ASSERT_EQ(CreateShareData(&request_), 0);
+  EXPECT_EQ(OpenShareData(&request_, &handle, &view), 0);
+  CloseShareData(handle, view);
+}
+#endif
+
 TEST_F(ShareDataTest, BlockTooSmallToMapGivesItsHandleBackForRelease) {
 #if defined(_WIN32)
   GTEST_SKIP() << "Wine maps a file mapping in whole pages; Windows refuses the view itself";
@@ -100,7 +130,11 @@ TEST_F(ShareDataTest, BlockTooSmallToMapGivesItsHandleBackForRelease) {
 }
 
 TEST(ShareTextTest, FieldsAreNeverReadPastTheirEndAndRefuseWhatDoesNotFit) {
-  EXPECT_EQ(ShareDataName(7), "/TELMAR07.int");
+  // The block's name is private to this user and driver file, and ends in the option file's.
+  const std::string name = ShareDataName(7);
+  EXPECT_EQ(name, PrivateObjectName("TELMAR07.int"));
+  EXPECT_NE(name, "/TELMAR07.int");
+  EXPECT_EQ(ShareLockName(7), name + ".lock");
   ShareData block;
   std::memset(&block, 'x', sizeof block);  // no NUL anywhere, as a crashed writer may leave it
   EXPECT_EQ(ShareText(block.pendingValue), std::string(255, 'x'));

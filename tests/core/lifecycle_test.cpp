@@ -112,7 +112,7 @@ TEST_F(DriverTest, ColdStartLoadsWithoutNetworkAndEndVpiUnloads) {
   EXPECT_EQ(inst()->clientId.load(), 0);
   EXPECT_EQ(inst()->shareView, nullptr);
   EXPECT_EQ(GlobalInst.load(), nullptr);
-  EXPECT_EQ(SharedMemoryOpen("/TELMAR01.int"), nullptr);
+  EXPECT_EQ(SharedMemoryOpen(ShareDataName(1).c_str()), nullptr);
 }
 
 TEST_F(DriverTest, MacrosOfTheOptionFileAreCounted) {
@@ -226,7 +226,7 @@ TEST_F(DriverTest, InstanceNumbersAreKeptWhole) {
   EXPECT_EQ(ColdStart(44), 2u);
   EXPECT_EQ(Call(kBlockWrite, nullptr, 300), 1u);
   ASSERT_EQ(EndVpi(300), 0u);
-  EXPECT_EQ(SharedMemoryOpen("/TELMAR300.int"), nullptr);
+  EXPECT_EQ(SharedMemoryOpen(ShareDataName(300).c_str()), nullptr);
 
   kesthost::ClearLog();
   EXPECT_EQ(ColdStart(-1), 2u);

@@ -1,10 +1,20 @@
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <utility>
 
 #include "core/handoff.h"
+#include "core/test_point.h"
 #include "core/vpi_main.h"
 #include "core/worker.h"
 #include "host/kest_host.h"
@@ -12,6 +22,75 @@
 #include "tests/core/driver_fixture.h"
 
 namespace {
+
+// A process other than this one that lives until EndOtherProcess: on Windows a suspended copy
+// of this program (under Wine the parent of a program is no Windows process), else the parent.
+#if defined(_WIN32)
+PROCESS_INFORMATION other{};
+int32_t StartOtherProcess() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(path, nullptr, nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                      &startup, &other)) {
+    return 0;
+  }
+  return static_cast<int32_t>(other.dwProcessId);
+}
+void EndOtherProcess() {
+  TerminateProcess(other.hProcess, 0);
+  WaitForSingleObject(other.hProcess, INFINITE);
+  CloseHandle(other.hThread);
+  CloseHandle(other.hProcess);
+}
+#else
+int32_t StartOtherProcess() {
+  return static_cast<int32_t>(getppid());
+}
+void EndOtherProcess() {}
+#endif
+
+int32_t otherProcess = 0;
+int claimWaits = 0;
+// Turns of the waiter while the other claim stays open: many, yet few enough to stay far inside
+// the wait limit on a busy machine (a turn is a yield).
+constexpr int kOpenTurns = 2000;
+
+// Another process is in the middle of its claim for a long while, then completes it.
+void CompleteTheOtherClaimLate(const char* point) {
+  if (std::string(point) != "ClaimRunning:wait") return;
+  if (++claimWaits < kOpenTurns) return;
+  ProcessShared* shared = ProcessSharedData();
+  shared->threadRunning.store(3);
+  shared->threadOwner.store(otherProcess);
+}
+
+// A waiter never takes a live claimer for dead: it waits until the claim is complete, and a
+// completed claim of another process keeps it out.
+TEST_F(DriverTest, AClaimOfALiveProcessIsAwaitedNeverTakenOver) {
+  otherProcess = StartOtherProcess();
+  ASSERT_TRUE(ProcessAlive(otherProcess));
+  ProcessShared* shared = ProcessSharedData();
+  shared->threadRunning.store(0);
+  shared->threadOwner.store(-otherProcess);
+  claimWaits = 0;
+  SetTestPointHook(CompleteTheOtherClaimLate);
+  uint32_t rc = ColdStart();
+  SetTestPointHook(nullptr);
+  EXPECT_EQ(rc, 2u);
+  EXPECT_GE(claimWaits, kOpenTurns);
+  EXPECT_GE(LogIndex("telMAR: StartVpiThread() fail: only one instance of the driver allowed"), 0);
+  EXPECT_FALSE(WorkerAlive());
+  shared->threadRunning.store(0);
+  shared->threadOwner.store(0);
+  EndOtherProcess();
+
+  // A claim left by this process itself (it holds no worker) is stale and taken over.
+  shared->threadOwner.store(-CurrentProcessId());
+  EXPECT_EQ(ColdStart(), 0u);
+  EXPECT_EQ(shared->threadOwner.load(), CurrentProcessId());
+}
 
 TEST_F(DriverTest, NoHostPollingWithoutAClient) {
   kesthost::FailCall("KestMkClient", 3);
@@ -116,6 +195,54 @@ TEST_F(DriverTest, QueuedThreadMessagesDoNotWaitForACommandEach) {
         return kesthost::GetGate(kGates, &g) && g.puts == 1;
       },
       10000));
+}
+
+std::promise<void>* inCommand = nullptr;
+std::shared_future<void> posted;
+
+void HoldTheWorkerInItsCommand(const char* point) {
+  if (std::string(point) != "VpiThread:command" || !inCommand) return;
+  std::exchange(inCommand, nullptr)->set_value();
+  posted.wait();
+}
+
+// Far more thread messages arrive during one command than a system queue holds (10,000): none is
+// lost, and each is taken once.
+TEST_F(DriverTest, ThreadMessagesPastTheQueuesLimitAreKeptAndEachTakenOnce) {
+  constexpr uint32_t kMessages = 30000;
+  kesthost::Gate gate;
+  gate.type = 1;
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    gate.id = id;
+    kesthost::AddGate(gate);
+  }
+  ASSERT_EQ(ColdStart(), 0u);
+  std::promise<void> entered, done;
+  inCommand = &entered;
+  posted = done.get_future().share();
+  SetTestPointHook(HoldTheWorkerInItsCommand);
+  std::thread host([this] { Call(kWarmStart); });
+  entered.get_future().wait();
+  bool allPosted = true;
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    allPosted = PostWorkerMessage(kMsgPutNodeValue, id % 2, id) && allPosted;
+  }
+  done.set_value();
+  host.join();
+  SetTestPointHook(nullptr);
+  EXPECT_TRUE(allPosted);
+  ASSERT_TRUE(kesthost::WaitFor(
+      [] {
+        kesthost::Gate g;
+        return kesthost::GetGate(kMessages, &g) && g.puts == 1;
+      },
+      60000));
+  for (uint32_t id = 1; id <= kMessages; ++id) {
+    kesthost::Gate g;
+    ASSERT_TRUE(kesthost::GetGate(id, &g));
+    ASSERT_EQ(g.puts, 1u) << "gate " << id;
+  }
+  EXPECT_LT(LogIndex("lost"), 0);
 }
 
 TEST_F(DriverTest, EndVpiReturnsOnlyOnceTheLoopHasEnded) {

@@ -87,4 +87,69 @@ TEST(RoadOfOneGate, FromAddressToLiveValue) {
   lonsim::Reset();
 }
 
+// A host parses a large gate list in one burst: each listening gate posts a thread message to
+// the worker, which takes them only after the burst, far more than a system queue holds (10,000
+// on Windows). Every gate must listen all the same.
+TEST(RoadOfOneGate, EveryGateOfALargeParseBurstListens) {
+  constexpr uint32_t kGates = 30000;
+  ScopedTempDir dir;
+  dir.WriteFile("TELMAR01.int", "[Lns]\nNetwork=Demo\n[Macros]\n");
+  kesthost::Reset();
+  lonsim::Reset();
+  lonsim::UseManualClock();
+  ProcessSharedData()->stationActive = 0;
+  VpiInfo info{};
+  VpiRequest r{nullptr, kGetVpiInfo, 1, 0, &info};
+  ASSERT_EQ(VpiMain(&r), 0u);
+  void* block = ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64});
+  auto run = [&](uint32_t command, void* params) {
+    VpiRequest q{static_cast<DriverInstance*>(block), command, 1, 0, params};
+    return VpiMain(&q);
+  };
+  ColdStartParams cold{};
+  cold.connectNetwork = 1;
+  ASSERT_EQ(run(kColdStart, &cold), 0u);
+  ASSERT_TRUE(lonsim::SetNVValue(kSetpoint, 20.5));
+  kesthost::Gate gate;
+  gate.type = 3, gate.address = kSetpoint, gate.updateMode = 2;
+  for (uint32_t id = 1; id <= kGates; ++id) {
+    gate.id = id;
+    kesthost::AddGate(gate);
+    GateAddressParams parse{};
+    parse.address = kSetpoint, parse.gateId = id, parse.gateType = 3;
+    ASSERT_EQ(run(kSingleAddressParser, &parse), 0u) << id;
+  }
+  // Every gate gets its first value, and then every change.
+  auto everyGateHas = [](float expected) {
+    for (uint32_t id = 1; id <= kGates; ++id) {
+      kesthost::Gate g;
+      float f = 0;
+      if (!kesthost::GetGate(id, &g)) return false;
+      std::memcpy(&f, &g.raw, sizeof f);
+      if (g.puts == 0 || f != expected) return false;
+    }
+    return true;
+  };
+  // The messages are taken in order: once the last gate has its value, all have had their turn.
+  ASSERT_TRUE(kesthost::WaitFor(
+      [] {
+        kesthost::Gate g;
+        return kesthost::GetGate(kGates, &g) && g.puts > 0;
+      },
+      120000));
+  EXPECT_TRUE(everyGateHas(20.5f));
+  kesthost::PushMessage(kMsgHbActive);
+  ASSERT_TRUE(kesthost::WaitFor([] { return MonitorIs(1); }));
+  ASSERT_TRUE(lonsim::SetNVValue(kSetpoint, 21.25));
+  lonsim::Drain();
+  EXPECT_TRUE(everyGateHas(21.25f));
+  EXPECT_FALSE(kesthost::LogContains("lost"));
+
+  EXPECT_EQ(run(kEndVpi, nullptr), 0u);
+  ::operator delete (block, std::align_val_t{64});
+  ProcessSharedData()->stationActive = 0;
+  ProcessSharedRemove();
+  lonsim::Reset();
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "browser/dialog_script.h"
+#include "config/share_data.h"
 #include "core/driver_instance.h"
 #include "core/host_records.h"
 #include "core/vpi_main.h"
@@ -27,7 +28,8 @@ int HostThenWait() {
   params.connectNetwork = 1;
   VpiRequest request{static_cast<DriverInstance*>(block), kColdStart, 1, 0, &params};
   uint32_t rc = VpiMain(&request);
-  std::printf("ready %u\n", rc);
+  // The block's name comes from this program's file, which the test program does not share.
+  std::printf("ready %u block %s\n", rc, ShareDataName(1).c_str());
   std::fflush(stdout);
   for (;;) pause();  // the worker runs until the test kills this process
 }

@@ -86,6 +86,7 @@ class CrashTest : public ::testing::Test {
   void TearDown() override {
     RemoveShareData(1);
     RemoveShareData(2);
+    if (!hostBlock_.empty()) SharedMemoryRemove(hostBlock_.c_str());
     ProcessSharedRemove();
     lonsim::Reset();
   }
@@ -95,7 +96,9 @@ class CrashTest : public ::testing::Test {
     Child host = Spawn({"host", record_});
     ASSERT_GT(host.pid, 0);
     std::string line = ReadOutput(host, true);
-    ASSERT_EQ(line, "ready 0\n") << "the host could not start its driver";
+    const std::string ready = "ready 0 block ";
+    ASSERT_EQ(line.rfind(ready, 0), 0u) << "the host could not start its driver: " << line;
+    hostBlock_ = line.substr(ready.size(), line.size() - ready.size() - 1);
     ASSERT_EQ(kill(host.pid, SIGKILL), 0);
     int status = Reap(&host);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
@@ -108,6 +111,7 @@ class CrashTest : public ::testing::Test {
 
   ScopedTempDir dir_;
   std::string record_;
+  std::string hostBlock_;  // the system name of the killed host's block
 };
 
 TEST_F(CrashTest, ANewProcessStartsTheDriverAfterTheRunningHostWasKilled) {
@@ -153,7 +157,7 @@ class CrashBrowseTest : public CrashTest, public ::testing::WithParamInterface<B
 TEST_P(CrashBrowseTest, ABrowseReadsNoGarbageFromALeftBlock) {
   const BrowseCase& c = GetParam();
   KillRunningHost();
-  SharedMemory* memory = SharedMemoryOpen(ShareDataName(1).c_str());
+  SharedMemory* memory = SharedMemoryOpen(hostBlock_.c_str());
   ASSERT_NE(memory, nullptr) << "the killed host's block is gone";
   auto* share = static_cast<ShareData*>(SharedMemoryMap(memory, sizeof(ShareData)));
   ASSERT_NE(share, nullptr);
