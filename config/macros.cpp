@@ -58,7 +58,8 @@ bool HasControl(const std::string& s) {
   return false;
 }
 
-// The text with control characters shown as \xNN, so a refused macro cannot break the log line.
+}  // namespace
+
 std::string Printable(const std::string& s) {
   std::string out;
   for (char c : s) {
@@ -73,9 +74,7 @@ std::string Printable(const std::string& s) {
   return out;
 }
 
-// Why name and value could not travel through the shared block or be written as one file line
-// that loads back unchanged; null when they can.
-const char* RefusalReason(const std::string& name, const std::string& value) {
+const char* MacroRefusalReason(const std::string& name, const std::string& value) {
   if (name.size() > kMaxMacroText) return "name longer than 255 characters";
   if (value.size() > kMaxMacroText) return "value longer than 255 characters";
   if (HasControl(name) || HasControl(value)) return "control character in name or value";
@@ -84,6 +83,8 @@ const char* RefusalReason(const std::string& name, const std::string& value) {
   }
   return nullptr;
 }
+
+namespace {
 
 // Takes the file's lock for the rest of its opening (closing releases it). Without it the work
 // goes on as it did before there was one, after a level-32 line.
@@ -334,7 +335,7 @@ int AddMacro(const std::string& name, const std::string& value, VpiRequest* requ
     Defer(log, kLogError, "%s: Macro '%s' already found while AddMacro()", n, name.c_str());
     return 1;
   }
-  if (const char* reason = RefusalReason(name, value)) {
+  if (const char* reason = MacroRefusalReason(name, value)) {
     Defer(log, kLogError, "%s: AddMacro() refused '%s' -> '%s': %s", n, Printable(name).c_str(),
           Printable(value).c_str(), reason);
     return 2;

@@ -25,6 +25,12 @@ void AppendMacrosHeader(VpiRequest* request);
 int AddMacro(const std::string& name, const std::string& value, VpiRequest* request,
              DeferredLog* log = nullptr);
 
+// Why name and value could not travel through the shared block or be written as one file line
+// that loads back unchanged; null when they can.
+const char* MacroRefusalReason(const std::string& name, const std::string& value);
+// The text with control characters shown as \xNN, so a refused macro cannot break a log line.
+std::string Printable(const std::string& text);
+
 // For the hand-over of macros between browse commands and the driver, which hold the lock of
 // the shared block meanwhile: lines go to log.
 // The macros of the file's section (none without it), under the file's lock and with no line

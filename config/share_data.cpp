@@ -246,6 +246,12 @@ bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::
         name.c_str());
     return false;
   }
+  // The driver would refuse it: the address would name a macro it never learns.
+  if (const char* reason = MacroRefusalReason(name, value)) {
+    err(kLogError, "telMar: macro '%s' -> '%s' not handed over: %s", Printable(name).c_str(),
+        Printable(value).c_str(), reason);
+    return false;
+  }
   DeferredLog log;
   bool handedOver = false;
   {
@@ -278,7 +284,10 @@ bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::
       bool kept = true;
       if (!pendingName.empty()) {
         std::string defined;
-        if (!known.Lookup(pendingName, &defined)) {
+        if (const char* reason = MacroRefusalReason(pendingName, pendingValue)) {
+          Defer(&log, kLogError, "telMar: pending macro '%s' is dropped: %s",
+                Printable(pendingName).c_str(), reason);  // the driver would refuse it as well
+        } else if (!known.Lookup(pendingName, &defined)) {
           kept = AppendMacroLine(instanceNumber, pendingName, pendingValue, &log) ==
                  MacroWrite::kWritten;
           if (!kept) {
