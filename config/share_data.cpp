@@ -231,11 +231,30 @@ void EndShareData(DriverInstance* inst) {
   FlushLog(&log);
 }
 
-bool PeekPendingMacro(uint32_t instanceNumber, const ShareData* view, std::string* name,
+bool PeekPendingMacro(uint32_t instanceNumber, ShareData* view, std::string* name,
                       std::string* value) {
   if (!view) return false;
-  HandOverLock held(instanceNumber);
-  return PendingOf(view, name, value);
+  const char* unterminated = nullptr;
+  bool pending = false;
+  {
+    HandOverLock held(instanceNumber);
+    unterminated = !Terminated(view->pendingValue)  ? "pendingValue"
+                   : !Terminated(view->pendingName) ? "pendingName"
+                                                    : nullptr;
+    if (unterminated) {
+      // No macro but what a writer that ended halfway left: nothing to keep.
+      SetShareText(view->pendingValue, "");
+      SetShareText(view->pendingName, "");
+    } else {
+      pending = PendingOf(view, name, value);
+    }
+  }
+  if (unterminated) {
+    err(kLogError,
+        "telMar: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+        unterminated);
+  }
+  return pending;
 }
 
 bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value,

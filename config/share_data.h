@@ -49,8 +49,9 @@ void TakePendingMacro(DriverInstance* instance);
 void EndShareData(DriverInstance* instance);
 
 // A browse command as it begins: the pending macro (false when none), so that its dialog names
-// a new macro against it too.
-bool PeekPendingMacro(uint32_t instanceNumber, const ShareData* view, std::string* name,
+// a new macro against it too. A text that fills its field without a NUL is no macro: both are
+// emptied, with a level-32 line.
+bool PeekPendingMacro(uint32_t instanceNumber, ShareData* view, std::string* name,
                       std::string* value);
 // A browse command closed with OK on an address with a macro the file does not define: opens
 // the block by name at this moment (a driver restarted meanwhile has a new one; nothing is
