@@ -31,11 +31,22 @@ uint32_t BrowseAddress(VpiRequest* request) {
     return result;
   }
 
+  // A macro that an earlier browse handed over and no parse has taken yet is named as the
+  // file's are: the same path gets it again, and a new macro does not take its name.
   const uint32_t number = static_cast<uint32_t>(request->instanceNumber);
-  const PendingSnapshot seen = SnapshotPending(number, view);
+  std::string pendingName;
+  std::string pendingValue;
+  if (PeekPendingMacro(number, view, &pendingName, &pendingValue) &&
+      !macros->Contains(pendingName)) {
+    macros->Set(pendingName, pendingValue);
+  } else {
+    pendingName.clear();
+  }
+
   auto* dialog = new CBrowserDlg(request, view, macros);
   int ended = dialog->DoModal();
-  bool handedOver = false;
+  // Nothing here ever empties the pending macro: it is another browse's until a parse takes it
+  // over or the driver's end writes it to the option file.
   if (dialog->m_noNetwork) {
     // No address can come from an empty tree; an older network's must not be offered either.
     err(kLogError,
@@ -43,32 +54,44 @@ uint32_t BrowseAddress(VpiRequest* request) {
         "not open (did its ColdStart fail?)",
         static_cast<unsigned>(number));
     buffer[0] = '\0';
-  } else if (ended == IDOK && !dialog->m_address.empty()) {
-    const std::string& address = dialog->m_address;
+  } else if (ended != IDOK) {
+    buffer[0] = '\0';
+  } else if (!dialog->m_address.empty()) {
+    std::string address = dialog->m_address;
+    const std::string& name = dialog->m_macroName;
+    bool usable = address.size() < kBrowseAddressCapacity;
+    if (usable && !name.empty() && address.compare(0, name.size(), name) == 0 &&
+        (name == pendingName || !macros->Contains(name))) {
+      // A macro the file does not define goes to the driver running now (which may have been
+      // restarted while the dialog was open); it takes it over at its next parse. The name is
+      // settled there, against what other browses handed over meanwhile. An address whose
+      // macro no driver will learn is no address.
+      std::string settled;
+      usable = HandOverMacro(number, name, dialog->m_macroValue, &settled);
+      if (usable && settled != name) {
+        err(kLogTrace, "telMar: BrowseAddress() names the macro of '%s' '%s', not '%s'",
+            dialog->m_macroValue.c_str(), settled.c_str(), name.c_str());
+        address = settled + address.substr(name.size());
+      }
+    }
     if (address.size() >= kBrowseAddressCapacity) {
       // The host's buffer cannot take it: the host gets no address rather than a cut one.
       err(kLogError, "telMar: BrowseAddress() address of %zu characters exceeds the buffer: '%s'",
           address.size(), address.c_str());
+      usable = false;
+    }
+    if (!usable) {
       buffer[0] = '\0';
-    } else if (address[0] == '#' && !macros->Contains(dialog->m_macroName)) {
-      // The new macro goes to the driver running now (which may have been restarted while the
-      // dialog was open); it takes it over at its next parse. An address whose macro no driver
-      // will learn is no address.
-      handedOver = HandOverMacro(number, dialog->m_macroName, dialog->m_macroValue);
-      if (handedOver) {
-        std::memcpy(buffer, address.c_str(), address.size() + 1);
-        result = 0;
-      } else {
-        buffer[0] = '\0';
-      }
     } else {
+      if (!dialog->m_longPath.empty()) {
+        err(kLogTrace,
+            "telMar: BrowseAddress() '%s' cannot be shortened to 31 characters (%s): '%s' is "
+            "returned",
+            dialog->m_longPath.c_str(), dialog->m_longWhy, address.c_str());
+      }
       std::memcpy(buffer, address.c_str(), address.size() + 1);
       result = 0;
     }
-  }
-  if (!handedOver) {
-    if (ended != IDOK) buffer[0] = '\0';
-    WithdrawPendingMacro(number, seen);
   }
 
   macros->RemoveAll();

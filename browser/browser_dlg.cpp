@@ -4,9 +4,10 @@
 #include <iterator>
 
 #include "browser/browser_resources.h"
+#include "config/macro_names.h"
 #include "config/share_data.h"
 #include "core/host_api.h"
-#include "platform/text.h"
+#include "core/host_records.h"
 
 namespace {
 
@@ -20,48 +21,6 @@ constexpr size_t kOptionLength = 4;
 
 const char* const kBindingOptions[] = {"/M:b", "/M:i", "/M:e", "/M:a"};
 const char* const kTypeOptions[] = {"/F:i", "/F:r", "/F:d", "/F:w", "/F:b"};
-
-// Lower case of the letters of the Latin, Greek and Cyrillic alphabets; other characters stay.
-char16_t FoldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return c + 32;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 32;
-  if (c >= 0x100 && c <= 0x17F) {
-    if (c == 0x130) return u'i';
-    if (c == 0x178) return 0xFF;
-    if (c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
-    bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-    return oddUpper ? ((c & 1) ? c + 1 : c) : ((c & 1) ? c : c + 1);
-  }
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  if (c >= 0x410 && c <= 0x42F) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  return c;
-}
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a == b) return true;
-  std::u16string wa = MultiByteToWide(a);
-  std::u16string wb = MultiByteToWide(b);
-  // Malformed text decodes to replacement characters, which would make unequal texts equal.
-  if (wa.find(u'\uFFFD') != std::u16string::npos || wb.find(u'\uFFFD') != std::u16string::npos ||
-      wa.size() != wb.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < wa.size(); ++i) {
-    if (FoldCase(wa[i]) != FoldCase(wb[i])) return false;
-  }
-  return true;
-}
-
-// The name for a new macro: the entry count plus 1, or the next number after it that names no
-// macro yet, so that the address never names a macro of another value.
-std::string NewMacroName(const MacroTable& macros) {
-  char name[32];
-  for (size_t n = macros.Count() + 1;; ++n) {
-    std::snprintf(name, sizeof name, "#%03zu", n);
-    if (!macros.Contains(name)) return name;
-  }
-}
 
 constexpr int kLargestFieldIndex = 255;
 
@@ -96,17 +55,6 @@ const MessageMapEntry kMessageMap[] = {
 const MessageMap kBrowserMessageMap{kMessageMap, std::size(kMessageMap)};
 
 }  // namespace
-
-bool FindMacroByValue(const MacroTable& macros, const std::string& value, std::string& name) {
-  bool found = false;
-  macros.ForEach([&](const std::string& macroName, const std::string& macroValue) {
-    if (!found && EqualIgnoringCase(macroValue, value)) {
-      name = macroName;
-      found = true;
-    }
-  });
-  return found;
-}
 
 CBrowserDlg::CBrowserDlg(VpiRequest* request, ShareData* share, MacroTable* macros)
     : CDialog(&BrowserTemplate()), m_request(request), m_share(share), m_macros(macros) {}
@@ -261,18 +209,42 @@ void CBrowserDlg::ComposeAddress() {
   if (n <= kLongestPlainAddress) {
     m_addressEdit.SetWindowText(address);
     m_macroEdit.SetWindowText("");
+    m_longPath.clear();
     return;
   }
+  // The prefix before the last delimiter becomes a macro: one of the table's with that value,
+  // or a new one whose value fits the shared block (to reach the running driver).
   size_t c = address.rfind(m_share->delimiter);
-  if (c == std::string::npos || c == 0 || n - c > kLongestRemainder) return;
-  std::string prefix = address.substr(0, c);
   std::string name;
-  if (!FindMacroByValue(*m_macros, prefix, name)) {
-    // A new macro's value must fit the shared block to reach the running driver.
-    if (prefix.size() > kLongestHandedValue) return;
-    name = NewMacroName(*m_macros);
+  const char* why = "no delimiter after its first character";
+  if (c != std::string::npos && c != 0) {
+    std::string prefix = address.substr(0, c);
+    if (FindMacroByValue(*m_macros, prefix, name) || prefix.size() <= kLongestHandedValue) {
+      if (name.empty()) name = NewMacroName(*m_macros);
+      why = "its last part has more than 31 characters";
+    } else {
+      why = "its prefix is too long for a new macro";
+    }
   }
-  m_macroValue = prefix;
+  const bool macro = !name.empty() && name.size() + n - c < kBrowseAddressCapacity;
+  const bool shortened = macro && n - c <= kLongestRemainder;
+  if (shortened) {
+    m_longPath.clear();
+  } else {
+    // The rule cannot make it short enough. The address is never left without its path: the
+    // path in full when the host's buffer takes it, else the macro and the long last part;
+    // where neither fits, the path in full is shown and OK refuses it.
+    m_longPath = address;
+    m_longWhy = name.empty() || n - c > kLongestRemainder
+                    ? why
+                    : "its macro name makes it too long for the host's buffer";
+    if (n < kBrowseAddressCapacity || !macro) {
+      m_addressEdit.SetWindowText(address);
+      m_macroEdit.SetWindowText("");
+      return;
+    }
+  }
+  m_macroValue = address.substr(0, c);
   m_macroEdit.SetWindowText(m_macroValue);
   m_macroName = name;
   m_address = m_macroName + address.substr(c);

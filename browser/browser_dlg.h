@@ -5,6 +5,7 @@
 #include <string>
 
 #include "browser/dialog_layer.h"
+#include "config/macro_names.h"
 #include "config/macro_table.h"
 
 struct ShareData;
@@ -32,6 +33,8 @@ class CBrowserDlg final : public CDialog {
   // The item's path: the texts from below the first root item down to it, joined by ".".
   void GetItemPath(HTREEITEM item, std::string& path);
   // Shortens m_address with a macro when it is too long to be shown without one, and shows it.
+  // An address the rule cannot shorten enough is shown in its longest form that fits the host's
+  // buffer (m_longPath says so).
   void ComposeAddress();
 
   CComboBox m_typesCombo;
@@ -43,6 +46,10 @@ class CBrowserDlg final : public CDialog {
   std::string m_address;
   std::string m_macroValue;
   std::string m_macroName;
+  // The path that the last composition could not shorten to the rule's length (options
+  // included), and why; empty when the rule applied.
+  std::string m_longPath;
+  const char* m_longWhy = "";
   VpiRequest* m_request;
   ShareData* m_share;
   MacroTable* m_macros;
@@ -51,7 +58,3 @@ class CBrowserDlg final : public CDialog {
 
 // The path GetItemPath gives; also how a script names the item it selects.
 std::string TreeItemPath(const CTreeCtrl& tree, HTREEITEM item);
-
-// The name of the first macro (in the table's order) whose value equals `value` regardless of
-// letter case; false and `name` untouched when there is none.
-bool FindMacroByValue(const MacroTable& macros, const std::string& value, std::string& name);

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "config/deferred_log.h"
 #include "config/option_file.h"
 #include "core/driver_instance.h"
 #include "core/host_api.h"
@@ -59,7 +60,8 @@ bool HasControl(const std::string& s) {
   return false;
 }
 
-// The text with control characters shown as \xNN, so a refused macro cannot break the log line.
+}  // namespace
+
 std::string Printable(const std::string& s) {
   std::string out;
   for (char c : s) {
@@ -74,9 +76,7 @@ std::string Printable(const std::string& s) {
   return out;
 }
 
-// Why name and value could not travel through the shared block or be written as one file line
-// that loads back unchanged; null when they can.
-const char* RefusalReason(const std::string& name, const std::string& value) {
+const char* MacroRefusalReason(const std::string& name, const std::string& value) {
   if (name.size() > kMaxMacroText) return "name longer than 255 characters";
   if (value.size() > kMaxMacroText) return "value longer than 255 characters";
   if (HasControl(name) || HasControl(value)) return "control character in name or value";
@@ -91,13 +91,16 @@ const char* RefusalReason(const std::string& name, const std::string& value) {
 // of this process must not stall with it.
 constexpr int kFileLockWaitMs = 10000;
 
+namespace {
+
 // Takes the file's lock for the rest of its opening (closing releases it). Without it (a system
 // failure, or a holder that did not give it up in time) the work goes on as it did before there
 // was one, after a level-32 line; nothing is logged while the lock is held.
-void LockFile(FILE* f, const std::string& file) {
+void LockFile(FILE* f, const std::string& file, DeferredLog* log) {
+  TestPoint("LockFile:waiting");
   if (!FileLock(f, kFileLockWaitMs)) {
-    err(kLogError, "telMar: lock of initialization file '%s' not taken, LastError %08x",
-        file.c_str(), LastSystemError());
+    Defer(log, kLogError, "telMar: lock of initialization file '%s' not taken, LastError %08x",
+          file.c_str(), LastSystemError());
   }
 }
 
@@ -181,9 +184,69 @@ bool Append(FILE* f, Encoding encoding, const std::string& s) {
   return std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
 }
 
+// Whether a line is a section header: "[" with a "]" after it.
+bool IsSectionHeader(std::string_view line) {
+  return !line.empty() && line.front() == '[' && line.find(']') != std::string_view::npos;
+}
+
+// Reads the macro lines from the line after the section's header (line number `lineNumber`) to
+// the end of the file into table (emptied first). With noteLines, what looks meant as a macro
+// but is not read as the writer meant it gets a level-32 line: a line of the section without
+// the leading '#', a '#' line without '=', a value holding ';' (which starts no comment here).
+// Lines below a later section header are that section's; macros there still load.
+void ReadSection(OptionText* text, int lineNumber, MacroTable* table, bool noteLines,
+                 DeferredLog* log) {
+  table->RemoveAll();
+  char line[kLineSize];
+  bool laterSection = false;
+  while (NextLine(text, line)) {
+    ++lineNumber;
+    std::string_view entry = TrimRight(TrimLeft(line));
+    if (entry.empty() || entry.front() == ';') continue;
+    if (IsSectionHeader(entry)) {
+      laterSection = true;
+      continue;
+    }
+    const size_t eq = entry.find('=');
+    if (entry.front() != '#' || eq == std::string_view::npos) {
+      if (noteLines && !laterSection) {
+        Defer(log, kLogError, "telMar: [Macros] line %d '%.*s' is not used: %s", lineNumber,
+              static_cast<int>(entry.size()), entry.data(),
+              entry.front() != '#' ? "a macro name begins with '#'" : "it has no '='");
+      }
+      continue;
+    }
+    std::string_view name = TrimRight(entry.substr(0, eq));
+    std::string_view value = TrimLeft(entry.substr(eq + 1));
+    if (table->Contains(name)) {
+      Defer(log, kLogError, "telMar: : Macro '%s' on line %d already define",
+            std::string(name).c_str(), lineNumber);
+      continue;
+    }
+    if (noteLines && value.find(';') != std::string_view::npos) {
+      Defer(log, kLogError,
+            "telMar: [Macros] line %d: the value of '%.*s' is '%.*s' with its ';' and all after "
+            "it (a comment stands on a line of its own)",
+            lineNumber, static_cast<int>(name.size()), name.data(), static_cast<int>(value.size()),
+            value.data());
+    }
+    table->Set(name, value);
+  }
+}
+
+// Finds the section header; lineNumber counts the lines read.
+bool FindHeader(OptionText* text, int* lineNumber) {
+  char line[kLineSize];
+  while (NextLine(text, line)) {
+    ++*lineNumber;
+    if (IsMacrosHeader(TrimRight(TrimLeft(line)))) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
+int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing, bool noteLines) {
   const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
   // Binary, so that UTF-16 text passes unchanged.
   FILE* f = std::fopen(file.c_str(), "rb+");
@@ -192,49 +255,24 @@ int LoadMacros(VpiRequest* request, MacroTable* table, bool* headerMissing) {
     return 2;
   }
   // The driver and browse commands in other processes read and append this file: the search for
-  // the header and its append are one step for all of them.
-  LockFile(f, file);
+  // the header and its append are one step for all of them. What is to be logged waits until
+  // the file (and its lock) is closed.
+  DeferredLog log;
+  LockFile(f, file, &log);
   OptionText text = ReadOptionText(f);
 
-  char line[kLineSize];
   int lineNumber = 0;
-  bool found = false;
-  // Lines that define a macro again, logged once the file's lock is given back.
-  std::vector<std::pair<std::string, int>> duplicates;
-  while (NextLine(&text, line)) {
-    ++lineNumber;
-    if (IsMacrosHeader(TrimRight(TrimLeft(line)))) {
-      found = true;
-      break;
-    }
-  }
-
+  const bool found = FindHeader(&text, &lineNumber);
   if (headerMissing) *headerMissing = !found;
   if (!found && !headerMissing) {
     TestPoint("LoadMacros:no header");
     Append(f, text.encoding, "\n[Macros]\n");
   } else if (found) {
-    table->RemoveAll();
     // The section runs to the end of the file: later section headers do not end it.
-    while (NextLine(&text, line)) {
-      ++lineNumber;
-      std::string_view entry = TrimRight(TrimLeft(line));
-      if (entry.empty() || entry.front() != '#') continue;
-      size_t eq = entry.find('=');
-      if (eq == std::string_view::npos) continue;
-      std::string_view name = TrimRight(entry.substr(0, eq));
-      std::string_view value = TrimLeft(entry.substr(eq + 1));
-      if (table->Contains(name)) {
-        duplicates.emplace_back(std::string(name), lineNumber);
-        continue;
-      }
-      table->Set(name, value);
-    }
+    ReadSection(&text, lineNumber, table, noteLines, &log);
   }
   std::fclose(f);
-  for (const auto& [name, number] : duplicates) {
-    err(kLogError, "telMar: : Macro '%s' on line %d already define", name.c_str(), number);
-  }
+  FlushLog(&log);
 
   int ordinal = 0;
   table->ForEach([&ordinal](const std::string& name, const std::string& value) {
@@ -248,41 +286,38 @@ void AppendMacrosHeader(VpiRequest* request) {
   FILE* f = std::fopen(file.c_str(), "rb+");
   if (!f) return;
   // A browse in another process may have added the header since the load: look again.
-  LockFile(f, file);
+  DeferredLog log;
+  LockFile(f, file, &log);
   OptionText text = ReadOptionText(f);
-  char line[kLineSize];
-  bool found = false;
-  while (!found && NextLine(&text, line)) {
-    found = IsMacrosHeader(TrimRight(TrimLeft(line)));
-  }
-  if (!found) Append(f, text.encoding, "\n[Macros]\n");
+  int lineNumber = 0;
+  if (!FindHeader(&text, &lineNumber)) Append(f, text.encoding, "\n[Macros]\n");
   std::fclose(f);
+  FlushLog(&log);
 }
 
-int AddMacro(const std::string& name, const std::string& value, VpiRequest* request) {
-  DriverInstance* inst = request->instance;
-  const char* n = inst->name.c_str();
-
-  if (inst->macros.Contains(name)) {
-    err(kLogError, "%s: Macro '%s' already found while AddMacro()", n, name.c_str());
-    return 1;
+bool ReadFileMacros(uint32_t instanceNumber, MacroTable* table, DeferredLog* log) {
+  const std::string file = OptionFileName(instanceNumber);
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (!f) return false;
+  LockFile(f, file, log);
+  OptionText text = ReadOptionText(f);
+  int lineNumber = 0;
+  DeferredLog ignored;  // the file's duplicates were named when it was loaded
+  if (FindHeader(&text, &lineNumber)) {
+    ReadSection(&text, lineNumber, table, false, &ignored);
+  } else {
+    table->RemoveAll();
   }
-  if (const char* reason = RefusalReason(name, value)) {
-    err(kLogError, "%s: AddMacro() refused '%s' -> '%s': %s", n, Printable(name).c_str(),
-        Printable(value).c_str(), reason);
-    return 2;
-  }
+  std::fclose(f);
+  return true;
+}
 
-  inst->macros.Set(name, value);
-
-  const std::string file = OptionFileName(static_cast<unsigned>(request->instanceNumber));
+MacroWrite AppendMacroLine(uint32_t instanceNumber, const std::string& name,
+                           const std::string& value, DeferredLog* log) {
+  const std::string file = OptionFileName(instanceNumber);
   FILE* f = std::fopen(file.c_str(), "ab+");
-  if (!f) {
-    err(kLogError, "%s: failed on AddMacro() while open initialization file: '%s' ", n,
-        file.c_str());
-    return 2;
-  }
-  LockFile(f, file);  // appends of other processes never interleave with this one
+  if (!f) return MacroWrite::kNotOpened;
+  LockFile(f, file, log);  // appends of other processes never interleave with this one
   // The macro is written in the file's own encoding. It gets a line of its own and ends it, so
   // that the file always ends with a line break and a line added after it by hand stays a line
   // of its own.
@@ -290,12 +325,46 @@ int AddMacro(const std::string& name, const std::string& value, VpiRequest* requ
   const char* lineBreak = EndsLine(f, encoding) ? "" : "\n";
   bool written = Append(f, encoding, lineBreak + name + " = " + value + "\n");
   written = std::fclose(f) == 0 && written;
-  if (!written) {
-    // The macro stays in the table for the life of the instance, as when the file cannot open.
-    err(kLogError, "%s: failed on AddMacro() while writing initialization file: '%s'", n,
-        file.c_str());
+  return written ? MacroWrite::kWritten : MacroWrite::kNotWritten;
+}
+
+int AddMacro(const std::string& name, const std::string& value, VpiRequest* request,
+             DeferredLog* log) {
+  if (!log) {
+    DeferredLog now;
+    int result = AddMacro(name, value, request, &now);
+    FlushLog(&now);
+    return result;
+  }
+  DriverInstance* inst = request->instance;
+  const char* n = inst->name.c_str();
+
+  if (inst->macros.Contains(name)) {
+    Defer(log, kLogError, "%s: Macro '%s' already found while AddMacro()", n, name.c_str());
+    return 1;
+  }
+  if (const char* reason = MacroRefusalReason(name, value)) {
+    Defer(log, kLogError, "%s: AddMacro() refused '%s' -> '%s': %s", n, Printable(name).c_str(),
+          Printable(value).c_str(), reason);
     return 2;
   }
-  err(kLogTrace, "%s: AddMacro '%s' -> '%s'", n, name.c_str(), value.c_str());
+
+  inst->macros.Set(name, value);
+
+  const unsigned number = static_cast<unsigned>(request->instanceNumber);
+  switch (AppendMacroLine(number, name, value, log)) {
+    case MacroWrite::kNotOpened:
+      Defer(log, kLogError, "%s: failed on AddMacro() while open initialization file: '%s' ", n,
+            OptionFileName(number).c_str());
+      return 2;
+    case MacroWrite::kNotWritten:
+      // The macro stays in the table for the life of the instance, as when the file cannot open.
+      Defer(log, kLogError, "%s: failed on AddMacro() while writing initialization file: '%s'", n,
+            OptionFileName(number).c_str());
+      return 2;
+    case MacroWrite::kWritten:
+      break;
+  }
+  Defer(log, kLogTrace, "%s: AddMacro '%s' -> '%s'", n, name.c_str(), value.c_str());
   return 0;
 }

@@ -4,9 +4,8 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <string_view>
-#include <vector>
 
 #include "core/driver_instance.h"
 #include "core/host_api.h"
@@ -52,35 +51,6 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
-}
-
-// The key names of the first "[Lns]" section, as written.
-std::vector<std::string> SectionKeys(const std::string& path) {
-  std::vector<std::string> keys;
-  FILE* f = std::fopen(path.c_str(), "r");
-  if (!f) return keys;
-  char line[512];
-  bool inside = false, seen = false;
-  while (std::fgets(line, sizeof line, f)) {
-    std::string_view text = Trim(line);
-    if (text.empty() || text.front() == ';') continue;
-    if (text.front() == '[' && text.find(']') != std::string_view::npos) {
-      if (seen) break;  // only the first section of the name counts
-      inside = EqualNoCase(Trim(text.substr(1, text.rfind(']') - 1)), kSection);
-      seen = inside;
-      continue;
-    }
-    size_t eq = text.find('=');
-    if (inside && eq != std::string_view::npos) keys.emplace_back(Trim(text.substr(0, eq)));
-  }
-  std::fclose(f);
-  return keys;
-}
-
 // A number as the integer reading takes it whole: a sign, a 0x, 0o or 0b prefix, digits.
 bool IsNumber(std::string_view v) {
   if (!v.empty() && (v.front() == '+' || v.front() == '-')) v.remove_prefix(1);
@@ -102,7 +72,8 @@ bool IsNumber(std::string_view v) {
 // Says what in the section the driver does not use as written: unknown keys (a typing error
 // leaves the option at its default) and integer options that are no number.
 void CheckSection(const std::string& path, const char* n) {
-  for (const std::string& key : SectionKeys(path)) {
+  // The keys as the option reader sees them: the file read in its own encoding and line ends.
+  for (const std::string& key : ProfileKeys(kSection, path.c_str())) {
     bool known = false;
     for (const char* k : kIntKeys) known = known || EqualNoCase(key, k);
     for (const char* k : kTextKeys) known = known || EqualNoCase(key, k);

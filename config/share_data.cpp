@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "config/deferred_log.h"
+#include "config/macro_names.h"
 #include "config/macros.h"
 #include "config/option_file.h"
 #include "core/driver_instance.h"
@@ -12,8 +14,6 @@
 #include "platform/named_lock.h"
 #include "platform/shared_memory.h"
 #include "platform/thread.h"
-
-static_assert(sizeof(PendingSnapshot::bytes) == offsetof(ShareData, delimiter));
 
 namespace {
 
@@ -29,6 +29,7 @@ class HandOverLock {
  public:
   explicit HandOverLock(uint32_t instanceNumber) {
     const std::string name = ShareLockName(instanceNumber);
+    TestPoint("HandOverLock:waiting");
     lock_ = NamedLockOpen(name.c_str());
     if (!lock_ || !NamedLockAcquire(lock_, kHandOverLockWaitMs)) {
       err(kLogError, "telMar: lock '%s' of the shared block not taken, LastError %08x",
@@ -59,14 +60,17 @@ bool Terminated(const char (&field)[256]) {
 }
 
 // Under the lock: the pending macro (false when none, or refused) and both texts emptied.
-// `*refused` names a field that was refused, for the caller to log once the lock is given back.
-bool TakeLocked(ShareData* share, std::string* name, std::string* value, const char** refused) {
+bool TakeLocked(DriverInstance* inst, ShareData* share, std::string* name, std::string* value,
+                DeferredLog* log) {
   bool taken = false;
   const char* unterminated = !Terminated(share->pendingValue)  ? "pendingValue"
                              : !Terminated(share->pendingName) ? "pendingName"
                                                                : nullptr;
-  *refused = unterminated;
-  if (!unterminated && share->pendingValue[0] != '\0') {
+  if (unterminated) {
+    Defer(log, kLogError,
+          "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+          inst->name.c_str(), unterminated);
+  } else if (share->pendingValue[0] != '\0') {
     *value = ShareText(share->pendingValue);
     *name = ShareText(share->pendingName);
     taken = true;
@@ -76,17 +80,35 @@ bool TakeLocked(ShareData* share, std::string* name, std::string* value, const c
   return taken;
 }
 
-void LogRefused(DriverInstance* inst, const char* refused) {
-  if (!refused) return;
-  err(kLogError, "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
-      inst->name.c_str(), refused);
-}
-
-void AddTakenMacro(DriverInstance* inst, const std::string& name, const std::string& value) {
+// Under the lock: the taken macro into the instance's table and the option file, so that a
+// browse naming a new macro meanwhile finds it there. Then the macros that browses wrote to the
+// file while this one waited in the block (each browse writes the macro it finds pending to the
+// file before it hands its own over) join the table.
+void AddTakenMacro(DriverInstance* inst, const std::string& name, const std::string& value,
+                   DeferredLog* log) {
   VpiRequest request{};
   request.instance = inst;
   request.instanceNumber = static_cast<int32_t>(inst->fullInstanceNumber);
-  AddMacro(name, value, &request);  // a name already defined is no failure of the caller
+  AddMacro(name, value, &request, log);  // a name already defined is no failure of the caller
+  MacroTable file;
+  if (!ReadFileMacros(inst->fullInstanceNumber, &file, log)) return;
+  file.ForEach([inst, log](const std::string& fileName, const std::string& fileValue) {
+    if (inst->macros.Contains(fileName)) return;
+    inst->macros.Set(fileName, fileValue);
+    Defer(log, kLogTrace, "%s: macro '%s' -> '%s' taken over from the option file",
+          inst->name.c_str(), fileName.c_str(), fileValue.c_str());
+  });
+}
+
+// The pending macro of a block: false when none, or when a text lacks its NUL.
+bool PendingOf(const ShareData* share, std::string* name, std::string* value) {
+  if (!Terminated(share->pendingValue) || !Terminated(share->pendingName) ||
+      share->pendingValue[0] == '\0') {
+    return false;
+  }
+  *name = ShareText(share->pendingName);
+  *value = ShareText(share->pendingValue);
+  return true;
 }
 
 // The running driver's block, opened by name now; null when no driver runs.
@@ -191,26 +213,27 @@ void TakePendingMacro(DriverInstance* inst) {
   if (!share || !MaybePending(share)) return;
   std::string name;
   std::string value;
-  const char* refused = nullptr;
-  HandOverLock held(inst->fullInstanceNumber);
-  bool taken = TakeLocked(share, &name, &value, &refused);
-  held.Release();
-  LogRefused(inst, refused);
-  if (taken) AddTakenMacro(inst, name, value);
+  DeferredLog log;
+  {
+    HandOverLock held(inst->fullInstanceNumber);
+    if (TakeLocked(inst, share, &name, &value, &log)) AddTakenMacro(inst, name, value, &log);
+  }
+  FlushLog(&log);
 }
 
 void EndShareData(DriverInstance* inst) {
   if (!inst->shareHandle && !inst->shareView) return;
   std::string name;
   std::string value;
-  bool taken = false;
-  const char* refused = nullptr;
+  DeferredLog log;
   {
     // Under the lock a browse either handed over before (and the macro is taken here) or finds
     // no block any more.
     HandOverLock held(inst->fullInstanceNumber);
     if (inst->shareView) {
-      taken = TakeLocked(inst->shareView, &name, &value, &refused);
+      if (TakeLocked(inst, inst->shareView, &name, &value, &log)) {
+        AddTakenMacro(inst, name, value, &log);
+      }
       // A browse that still maps the block keeps it alive where a name lasts as long as its
       // views: no delimiter marks it as left by its driver.
       inst->shareView->delimiter = '\0';
@@ -220,57 +243,111 @@ void EndShareData(DriverInstance* inst) {
   CloseShareData(inst->shareHandle, inst->shareView);
   inst->shareHandle = nullptr;
   inst->shareView = nullptr;
-  LogRefused(inst, refused);
-  if (taken) AddTakenMacro(inst, name, value);
+  FlushLog(&log);
 }
 
-PendingSnapshot SnapshotPending(uint32_t instanceNumber, const ShareData* view) {
-  PendingSnapshot seen{};
-  if (!view) return seen;
-  HandOverLock held(instanceNumber);
-  std::memcpy(seen.bytes, view, sizeof seen.bytes);
-  return seen;
+bool PeekPendingMacro(uint32_t instanceNumber, ShareData* view, std::string* name,
+                      std::string* value) {
+  if (!view) return false;
+  const char* unterminated = nullptr;
+  bool pending = false;
+  {
+    HandOverLock held(instanceNumber);
+    unterminated = !Terminated(view->pendingValue)  ? "pendingValue"
+                   : !Terminated(view->pendingName) ? "pendingName"
+                                                    : nullptr;
+    if (unterminated) {
+      // No macro but what a writer that ended halfway left: nothing to keep.
+      SetShareText(view->pendingValue, "");
+      SetShareText(view->pendingName, "");
+    } else {
+      pending = PendingOf(view, name, value);
+    }
+  }
+  if (unterminated) {
+    err(kLogError,
+        "telMar: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+        unterminated);
+  }
+  return pending;
 }
 
-bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value) {
+bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value,
+                   std::string* settled) {
   if (name.size() >= sizeof(ShareData::pendingName) ||
       value.size() >= sizeof(ShareData::pendingValue)) {
     err(kLogError, "telMar: macro '%s' does not fit the shared block, not handed over",
         name.c_str());
     return false;
   }
-  HandOverLock held(instanceNumber);
-  SharedMemory* handle = nullptr;
-  ShareData* view = OpenRunning(instanceNumber, &handle);
-  if (!view) {
-    held.Release();
-    err(kLogError, "telMar: no running driver took macro '%s' over: '%s' cannot be opened",
-        name.c_str(), OptionFileName(instanceNumber).c_str());
+  // The driver would refuse it: the address would name a macro it never learns.
+  if (const char* reason = MacroRefusalReason(name, value)) {
+    err(kLogError, "telMar: macro '%s' -> '%s' not handed over: %s", Printable(name).c_str(),
+        Printable(value).c_str(), reason);
     return false;
   }
-  if (view->delimiter == '\0') {
-    CloseShareData(handle, view);
-    held.Release();
-    err(kLogError, "telMar: no running driver took macro '%s' over: its driver has ended",
-        name.c_str());
-    return false;
+  DeferredLog log;
+  bool handedOver = false;
+  {
+    HandOverLock held(instanceNumber);
+    SharedMemory* handle = nullptr;
+    ShareData* view = OpenRunning(instanceNumber, &handle);
+    MacroTable known;
+    std::string pendingName;
+    std::string pendingValue;
+    if (!view) {
+      Defer(&log, kLogError,
+            "telMar: no running driver took macro '%s' over: '%s' cannot be opened", name.c_str(),
+            OptionFileName(instanceNumber).c_str());
+    } else if (view->delimiter == '\0') {
+      Defer(&log, kLogError, "telMar: no running driver took macro '%s' over: its driver has ended",
+            name.c_str());
+    } else if (!ReadFileMacros(instanceNumber, &known, &log)) {
+      Defer(&log, kLogError,
+            "telMar: macro '%s' not handed over: initialization file '%s' cannot be read",
+            name.c_str(), OptionFileName(instanceNumber).c_str());
+    } else if (FindMacroByValue(known, value, *settled)) {
+      handedOver = true;  // the file has it meanwhile: nothing to hand over
+    } else if (PendingOf(view, &pendingName, &pendingValue) &&
+               MacroValuesEqual(pendingValue, value)) {
+      *settled = pendingName;  // another browse handed the same path over: it stays pending
+      handedOver = true;
+    } else {
+      // A new macro. The one pending is not lost: it goes to the option file first, where the
+      // driver finds it when it takes this one over. The new one gets a name neither uses.
+      bool kept = true;
+      if (!pendingName.empty()) {
+        std::string defined;
+        if (const char* reason = MacroRefusalReason(pendingName, pendingValue)) {
+          Defer(&log, kLogError, "telMar: pending macro '%s' is dropped: %s",
+                Printable(pendingName).c_str(), reason);  // the driver would refuse it as well
+        } else if (!known.Lookup(pendingName, &defined)) {
+          kept = AppendMacroLine(instanceNumber, pendingName, pendingValue, &log) ==
+                 MacroWrite::kWritten;
+          if (!kept) {
+            Defer(&log, kLogError,
+                  "telMar: macro '%s' not handed over: pending macro '%s' cannot be written to "
+                  "'%s'",
+                  name.c_str(), pendingName.c_str(), OptionFileName(instanceNumber).c_str());
+          }
+        } else if (!MacroValuesEqual(defined, pendingValue)) {
+          Defer(&log, kLogError,
+                "telMar: pending macro '%s' -> '%s' is dropped: the initialization file defines "
+                "'%s' -> '%s'",
+                pendingName.c_str(), pendingValue.c_str(), pendingName.c_str(), defined.c_str());
+        }
+        known.Set(pendingName, pendingValue);
+      }
+      if (kept) {
+        *settled = known.Contains(name) ? NewMacroName(known) : name;
+        handedOver = SetShareText(view->pendingValue, value);
+        TestPoint("HandOverMacro:value written");
+        handedOver = handedOver && SetShareText(view->pendingName, *settled);
+        if (!handedOver) SetShareText(view->pendingValue, "");
+      }
+    }
+    if (view) CloseShareData(handle, view);
   }
-  bool written = SetShareText(view->pendingValue, value);
-  TestPoint("HandOverMacro:value written");
-  written = written && SetShareText(view->pendingName, name);
-  if (!written) SetShareText(view->pendingValue, "");
-  CloseShareData(handle, view);
-  return written;
-}
-
-void WithdrawPendingMacro(uint32_t instanceNumber, const PendingSnapshot& seen) {
-  HandOverLock held(instanceNumber);
-  SharedMemory* handle = nullptr;
-  ShareData* view = OpenRunning(instanceNumber, &handle);
-  if (!view) return;
-  if (std::memcmp(view, seen.bytes, sizeof seen.bytes) == 0) {
-    SetShareText(view->pendingValue, "");
-    SetShareText(view->pendingName, "");
-  }
-  CloseShareData(handle, view);
+  FlushLog(&log);
+  return handedOver;
 }

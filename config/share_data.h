@@ -39,26 +39,30 @@ void RemoveShareData(uint32_t instanceNumber);
 // side is wiped unseen by the other.
 
 // The driver, at each parse of an address that is not a special gate: takes a pending macro over
-// with AddMacro and empties both texts. A text that fills its field without a NUL is refused:
-// the block is emptied, a level-32 line names the field, nothing reaches the table or the file.
+// with AddMacro (table and option file, under the lock), empties both texts, and takes over the
+// macros that browses wrote to the option file meanwhile. A text that fills its field without a NUL
+// is refused: the block is emptied, a level-32 line names the field, nothing reaches the table or
+// the file.
 void TakePendingMacro(DriverInstance* instance);
 // The driver at teardown: takes a pending macro over (into the option file: the address that
 // the browse returned must parse at the next start), removes the block's name, closes the view.
 void EndShareData(DriverInstance* instance);
 
-// The pending texts as a browse command saw them when it began.
-struct PendingSnapshot {
-  char bytes[512];
-};
-PendingSnapshot SnapshotPending(uint32_t instanceNumber, const ShareData* view);
-// A browse command closed with OK on a new macro: opens the block by name at this moment (a
-// driver restarted meanwhile has a new one; nothing is created) and writes name and value into
-// it. False, with a level-32 line, when no driver runs or a text does not fit.
-bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value);
-// A browse command that hands nothing over: empties the pending texts of the running driver's
-// block, but only while they still hold what they held when the browse began; a macro that
-// another browse handed over meanwhile stays.
-void WithdrawPendingMacro(uint32_t instanceNumber, const PendingSnapshot& seen);
+// A browse command as it begins: the pending macro (false when none), so that its dialog names
+// a new macro against it too. A text that fills its field without a NUL is no macro: both are
+// emptied, with a level-32 line.
+bool PeekPendingMacro(uint32_t instanceNumber, ShareData* view, std::string* name,
+                      std::string* value);
+// A browse command closed with OK on an address with a macro the file does not define: opens
+// the block by name at this moment (a driver restarted meanwhile has a new one; nothing is
+// created) and settles the macro's name against the file and the pending macro. A macro of the
+// file or the pending one with that value is used as it is; else a macro pending with another
+// value is written to the option file (never dropped) and the new one takes the block, under a
+// name neither uses. *settled: the name the address is to use. False, with a level-32 line,
+// when no driver runs or a text does not fit. A browse that hands nothing over leaves the block
+// as it is.
+bool HandOverMacro(uint32_t instanceNumber, const std::string& name, const std::string& value,
+                   std::string* settled);
 
 // The system name of the lock beside the block: the block's with ".lock" after it.
 std::string ShareLockName(uint32_t instanceNumber);

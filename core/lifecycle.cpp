@@ -83,7 +83,7 @@ uint32_t ColdStart(VpiRequest* request) {
   // The section header that a file lacks is added only once the start has succeeded: a failed
   // ColdStart leaves the option file as it found it.
   bool headerMissing = false;
-  if (LoadMacros(request, &inst->macros, &headerMissing) != 0) {
+  if (LoadMacros(request, &inst->macros, &headerMissing, true) != 0) {
     err(kLogError, "%s: ReadIntFile() fail on LoadMacros", name);
     return 2;
   }

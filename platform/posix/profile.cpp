@@ -70,45 +70,59 @@ bool ReadWholeFile(const char* path, std::string* out) {
   return true;
 }
 
-enum class Lookup { kMissing, kNoValue, kValue };
-
-// Finds key in the first section named `section`. Keys above the first header belong to the
-// section with the empty name.
-Lookup FindKey(const char* path, const char* section, const char* key, std::string* value) {
+// Calls line(text) for every line of the first section named `section`, trimmed, neither empty
+// nor a comment. Keys above the first header belong to the section with the empty name. False
+// when the file cannot be read.
+template <typename Fn>
+bool ForEachSectionLine(const char* path, const char* section, Fn&& line) {
   std::string text;
-  if (!ReadWholeFile(path, &text)) return Lookup::kMissing;
+  if (!ReadWholeFile(path, &text)) return false;
   const std::string_view wantSection = Trim(section ? section : "");
-  const std::string_view wantKey = Trim(key ? key : "");
 
   bool inTarget = wantSection.empty();
   bool targetSeen = inTarget;
   std::string_view rest(text);
   while (!rest.empty()) {
     size_t end = rest.find_first_of("\r\n");
-    std::string_view line = rest.substr(0, end);
+    std::string_view current = rest.substr(0, end);
     rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
 
-    line = Trim(line);
-    if (line.empty() || line.front() == ';') continue;
-    if (line.front() == '[') {
-      size_t close = line.rfind(']');
+    current = Trim(current);
+    if (current.empty() || current.front() == ';') continue;
+    if (current.front() == '[') {
+      size_t close = current.rfind(']');
       if (close != std::string_view::npos) {
-        if (targetSeen) return Lookup::kMissing;  // the first section of the name has ended
-        inTarget = EqualNoCase(Trim(line.substr(1, close - 1)), wantSection);
+        if (targetSeen) return true;  // the first section of the name has ended
+        inTarget = EqualNoCase(Trim(current.substr(1, close - 1)), wantSection);
         targetSeen = inTarget;
         continue;
       }
       // Without a closing bracket the line is an ordinary key line.
     }
-    if (!inTarget) continue;
+    if (inTarget && !line(current)) return true;
+  }
+  return true;
+}
+
+enum class Lookup { kMissing, kNoValue, kValue };
+
+// Finds key in the first section named `section`.
+Lookup FindKey(const char* path, const char* section, const char* key, std::string* value) {
+  const std::string_view wantKey = Trim(key ? key : "");
+  Lookup found = Lookup::kMissing;
+  ForEachSectionLine(path, section, [&](std::string_view line) {
     size_t eq = line.find('=');
     std::string_view name = eq == std::string_view::npos ? line : Trim(line.substr(0, eq));
-    if (!EqualNoCase(name, wantKey)) continue;
-    if (eq == std::string_view::npos) return Lookup::kNoValue;
-    *value = std::string(Trim(line.substr(eq + 1)));
-    return Lookup::kValue;
-  }
-  return Lookup::kMissing;
+    if (!EqualNoCase(name, wantKey)) return true;
+    if (eq == std::string_view::npos) {
+      found = Lookup::kNoValue;
+    } else {
+      *value = std::string(Trim(line.substr(eq + 1)));
+      found = Lookup::kValue;
+    }
+    return false;
+  });
+  return found;
 }
 
 // Copies at most size - 1 characters and a NUL. A value enclosed in matching quotes loses them;
@@ -173,4 +187,14 @@ int ProfileGetInt(const char* section, const char* key, int fallback, const char
   }
   if (minus) total = 0u - total;
   return static_cast<int>(total);
+}
+
+std::vector<std::string> ProfileKeys(const char* section, const char* path) {
+  std::vector<std::string> keys;
+  ForEachSectionLine(path, section, [&keys](std::string_view line) {
+    size_t eq = line.find('=');
+    if (eq != std::string_view::npos) keys.emplace_back(Trim(line.substr(0, eq)));
+    return true;
+  });
+  return keys;
 }

@@ -72,7 +72,9 @@ TEST_F(BrowseFixture, BrowseOfADriverWhoseNetworkDidNotOpenSaysThereIsNone) {
   EXPECT_EQ(kesthost::LogCount("has no network to show: the network of driver instance 1", 32), 1u);
 }
 
-TEST_F(BrowseFixture, CancelAndCloseBoxEmptyBufferAndPending) {
+// A browse that hands nothing over never touches a macro that another browse handed over and no
+// parse has taken yet: the host's stored address with it must still parse.
+TEST_F(BrowseFixture, CancelAndCloseBoxEmptyTheBufferAndKeepThePendingMacro) {
   StartDriver();
   for (int button : {IDCANCEL, static_cast<int>(kTelmarCloseBox)}) {
     SCOPED_TRACE(button);
@@ -84,8 +86,7 @@ TEST_F(BrowseFixture, CancelAndCloseBoxEmptyBufferAndPending) {
               }),
               53u);
     EXPECT_EQ(Buffer(), "");
-    EXPECT_EQ(PendingValue(), "");
-    EXPECT_EQ(PendingName(), "");
+    EXPECT_EQ(PendingName() + " " + PendingValue(), "#009 Somewhere");
   }
 }
 
@@ -96,13 +97,12 @@ TEST_F(BrowseFixture, ScriptReturningWithoutEndingClosesTheDialog) {
   EXPECT_EQ(Buffer(), "");
 }
 
-TEST_F(BrowseFixture, OkWithEmptyAddressLeavesBufferAndEmptiesPending) {
+TEST_F(BrowseFixture, OkWithEmptyAddressLeavesBufferAndThePendingMacro) {
   StartDriver();
   SetPending("#009", "Somewhere");
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDOK); }), 53u);
   EXPECT_TRUE(BufferUntouched());
-  EXPECT_EQ(PendingValue(), "");
-  EXPECT_EQ(PendingName(), "");
+  EXPECT_EQ(PendingName() + " " + PendingValue(), "#009 Somewhere");
 }
 
 TEST_F(BrowseFixture, OkWithoutMacroReturnsThePath) {
@@ -115,8 +115,7 @@ TEST_F(BrowseFixture, OkWithoutMacroReturnsThePath) {
             0u);
   EXPECT_EQ(Buffer(), "Building.Plant.Meter.nvoFlow");
   EXPECT_EQ(buffer_[Buffer().size() + 1], 'Z');  // nothing written after the NUL
-  EXPECT_EQ(PendingValue(), "");
-  EXPECT_EQ(PendingName(), "");
+  EXPECT_EQ(PendingName() + " " + PendingValue(), "#009 Somewhere");
 }
 
 TEST_F(BrowseFixture, OkWithMacroOfTheFileHandsNothingOver) {
@@ -129,11 +128,10 @@ TEST_F(BrowseFixture, OkWithMacroOfTheFileHandsNothingOver) {
             }),
             0u);
   EXPECT_EQ(Buffer(), "#002.nvoSpaceTemp");
-  EXPECT_EQ(PendingValue(), "");
-  EXPECT_EQ(PendingName(), "");
+  EXPECT_EQ(PendingName() + " " + PendingValue(), "#009 Somewhere");
 }
 
-TEST_F(BrowseFixture, NewMacroIsPendingUntilALaterCancelledBrowse) {
+TEST_F(BrowseFixture, NewMacroStaysPendingThroughALaterCancelledBrowse) {
   StartDriver();
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
               ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
@@ -144,8 +142,43 @@ TEST_F(BrowseFixture, NewMacroIsPendingUntilALaterCancelledBrowse) {
   EXPECT_EQ(PendingValue(), kRoom);
   EXPECT_EQ(PendingName(), "#001");
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) { api->click(dlg, IDCANCEL); }), 53u);
-  EXPECT_EQ(PendingValue(), "");
-  EXPECT_EQ(PendingName(), "");
+  EXPECT_EQ(PendingValue(), kRoom);
+  EXPECT_EQ(PendingName(), "#001");
+}
+
+// Browses before a parse: a new path gets a name that neither the file nor the pending macro
+// uses, the pending one goes to the option file instead of being overwritten, and the same path
+// gets the same macro again. The parse then knows every one of them.
+TEST_F(BrowseFixture, BrowsesBeforeAParseNameEachPathOnce) {
+  StartDriver();
+  const std::string room201 = "Building.Floor2.Room201";
+  const std::pair<std::string, std::string> browses[] = {
+      {kSpaceTemp, "#001.nvoSpaceTemp"},
+      {room201 + ".nvoSpaceTemp", "#002.nvoSpaceTemp"},
+      {kRoom + ".nviSetpoint", "#001.nviSetpoint"},    // pending no more, now in the file
+      {room201 + ".nvoValvePos", "#002.nvoValvePos"},  // still pending
+  };
+  for (const auto& [path, address] : browses) {
+    EXPECT_EQ(Browse([&path](Api api, TelmarDialog* dlg) {
+                ASSERT_EQ(api->selectTreePath(dlg, path.c_str()), 0);
+                api->click(dlg, IDOK);
+              }),
+              0u);
+    EXPECT_EQ(Buffer(), address);
+  }
+  EXPECT_EQ(PendingName() + " " + PendingValue(), "#002 " + room201);
+  EXPECT_EQ(dir_.ReadFile("TELMAR01.int"), "[Lns]\nNetwork=Demo\n[Macros]\n#001 = " + kRoom + "\n");
+
+  TakePendingMacro(inst_);  // the driver's next parse
+  std::string value;
+  EXPECT_TRUE(inst_->macros.Lookup("#001", &value));
+  EXPECT_EQ(value, kRoom);
+  EXPECT_TRUE(inst_->macros.Lookup("#002", &value));
+  EXPECT_EQ(value, room201);
+  EXPECT_EQ(inst_->macros.Count(), 2u);
+  EXPECT_EQ(PendingName() + PendingValue(), "");
+  EXPECT_TRUE(kesthost::LogContains(
+      "macro '#001' -> '" + kRoom + "' taken over from the option file", kLogTrace));
 }
 
 // The hand-over across processes, each case forced at the step where another party can step in.
@@ -155,25 +188,31 @@ TEST_F(BrowseFixture, NewMacroIsPendingUntilALaterCancelledBrowse) {
 DriverInstance* parsingInstance = nullptr;
 std::thread parseThread;
 std::mutex parseLock;
-std::condition_variable parseDone;
-bool parsed = false;
+std::condition_variable parseWaits;
+bool parseAtTheLock = false;
+thread_local bool onParseThread = false;
 
 void ParseWhileTheBrowseWrites(const char* point) {
-  if (std::string(point) != "HandOverMacro:value written") return;
-  parseThread = std::thread([] {
-    TakePendingMacro(parsingInstance);
+  const std::string at = point;
+  if (at == "HandOverLock:waiting" && onParseThread) {
     std::lock_guard<std::mutex> held(parseLock);
-    parsed = true;
-    parseDone.notify_all();
+    parseAtTheLock = true;
+    parseWaits.notify_all();
+    return;
+  }
+  if (at != "HandOverMacro:value written") return;
+  parseThread = std::thread([] {
+    onParseThread = true;
+    TakePendingMacro(parsingInstance);
   });
-  // The parse is over at once, unless the hand-over's lock holds it until this has returned.
+  // The browse goes on once the parse waits for the lock that the browse holds.
   std::unique_lock<std::mutex> held(parseLock);
-  parseDone.wait_for(held, std::chrono::milliseconds(300), [] { return parsed; });
+  ASSERT_TRUE(parseWaits.wait_for(held, std::chrono::seconds(30), [] { return parseAtTheLock; }));
 }
 
 TEST_F(BrowseFixture, HandOverIsAtomicForADriverParsingMeanwhile) {
   StartDriver();
-  SetPending("#OLD", "Old.Prefix");  // an earlier browse's macro, overwritten by this one
+  SetPending("#OLD", "Old.Prefix");  // an earlier browse's macro, not taken yet
   parsingInstance = inst_;
   SetTestPointHook(ParseWhileTheBrowseWrites);
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
@@ -181,13 +220,17 @@ TEST_F(BrowseFixture, HandOverIsAtomicForADriverParsingMeanwhile) {
               api->click(dlg, IDOK);
             }),
             0u);
-  SetTestPointHook(nullptr);
   ASSERT_TRUE(parseThread.joinable());
   parseThread.join();
+  SetTestPointHook(nullptr);
+  EXPECT_EQ(Buffer(), "#002.nvoSpaceTemp");
+  // Each value with its own name: the earlier macro through the option file, this one taken.
   std::string value;
-  EXPECT_TRUE(inst_->macros.Lookup("#001", &value));
+  EXPECT_TRUE(inst_->macros.Lookup("#002", &value));
   EXPECT_EQ(value, kRoom);
-  EXPECT_EQ(inst_->macros.Count(), 1u) << "a value taken with another macro's name";
+  EXPECT_TRUE(inst_->macros.Lookup("#OLD", &value));
+  EXPECT_EQ(value, "Old.Prefix");
+  EXPECT_EQ(inst_->macros.Count(), 2u);
   EXPECT_EQ(PendingName() + PendingValue(), "");
 }
 
@@ -195,7 +238,9 @@ TEST_F(BrowseFixture, HandOverIsAtomicForADriverParsingMeanwhile) {
 TEST_F(BrowseFixture, CancelKeepsAMacroHandedOverWhileItsDialogWasOpen) {
   StartDriver();
   EXPECT_EQ(Browse([](Api api, TelmarDialog* dlg) {
-              ASSERT_TRUE(HandOverMacro(1, "#005", "Building.Plant"));  // another process
+              std::string settled;
+              ASSERT_TRUE(HandOverMacro(1, "#005", "Building.Plant", &settled));  // another process
+              EXPECT_EQ(settled, "#005");
               api->click(dlg, IDCANCEL);
             }),
             53u);
@@ -302,22 +347,67 @@ TEST_F(BrowseFixture, RefreshWritesTheBrowseGateOrLogsItsAbsence) {
   EXPECT_EQ(call.text, "!Browse");
 }
 
-TEST_F(BrowseFixture, AddressLongerThanTheHostBufferIsRefused) {
-  // A macro of the file with a very long name makes the only address the host buffer cannot take.
+// A path that no macro makes short enough still comes back with its path: in full where the
+// host's buffer takes it (with a level-8 line), never as its options alone or as the address of
+// the item selected before; where nothing fits, 53 and a level-32 line naming it.
+TEST_F(BrowseFixture, PathsTheRuleCannotShortenComeBackWhole) {
+  const std::string far(300, 'S');
+  dir_.WriteFile("long.net",
+                 "subsystem HQ\nsubsystem HQ.Plant\n"
+                 "device HQ.Plant.Pump handle 1 neuron 00A1B2C3D4E5\n"
+                 "nv HQ.Plant.Pump.nvoPumpFault output SNVT_dev_fault\n"
+                 "nv HQ.Plant.Pump.nvoSpeed output SNVT_rpm\n"
+                 "subsystem HQ.Floor\ndevice HQ.Floor.Room handle 2 neuron 00A1B2C3D4E6\n"
+                 "nv HQ.Floor.Room.nvoSpaceTemperature output SNVT_temp_p\n"
+                 "subsystem " +
+                     far + "\ndevice " + far +
+                     ".D handle 3 neuron 00A1B2C3D4E7\n"
+                     "nv " +
+                     far + ".D.nvoX output SNVT_temp_p\n");
+  // A macro of the file whose name makes its address too long for the host's buffer.
   const std::string longName = "#" + std::string(299, 'N');
-  StartDriver(longName + " = " + kRoom + "\n");
-  SetPending("#009", "Somewhere");
-  EXPECT_EQ(Browse([&](Api api, TelmarDialog* dlg) {
-              ASSERT_EQ(api->selectTreePath(dlg, kSpaceTemp.c_str()), 0);
-              ASSERT_EQ(Text(api, dlg, IDC_ADDRESS), longName + ".nvoSpaceTemp");
-              api->click(dlg, IDOK);
-            }),
-            53u);
-  EXPECT_EQ(Buffer(), "");
-  EXPECT_EQ(buffer_[1], 'Z');
-  EXPECT_EQ(PendingValue(), "");
-  EXPECT_TRUE(
-      kesthost::LogContains("telMar: BrowseAddress() address of 313 characters", kLogError));
+  StartDriver(longName + " = HQ.Floor.Room\n", dir_.path() + "/long.net");
+  const std::string field = "HQ.Plant.Pump.nvoPumpFault.dev_type_pump_ctrl_df_motor_failure";
+  struct Case {
+    std::string path;
+    int type;  // -1: none
+    uint32_t result;
+    std::string address;
+    std::string line;  // of the level given
+    int level;
+  };
+  const Case cases[] = {
+      {field, 2, 0, field + "/F:d",
+       "telMar: BrowseAddress() '" + field +
+           "/F:d' cannot be shortened to 31 characters (its "
+           "last part has more than 31 characters): '" +
+           field + "/F:d' is returned",
+       kLogTrace},
+      {field, -1, 0, field, "cannot be shortened to 31 characters", kLogTrace},
+      {"HQ.Floor.Room.nvoSpaceTemperature", -1, 0, "HQ.Floor.Room.nvoSpaceTemperature",
+       "(its macro name makes it too long for the host's buffer)", kLogTrace},
+      {far + ".D.nvoX", -1, 53, "",
+       "telMar: BrowseAddress() address of 307 characters exceeds the buffer: '" + far + ".D.nvoX'",
+       kLogError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path.substr(0, 40));
+    kesthost::ClearLog();
+    SetPending("#009", "Somewhere");
+    EXPECT_EQ(Browse([&c](Api api, TelmarDialog* dlg) {
+                ASSERT_EQ(api->selectTreePath(dlg, "HQ.Plant.Pump.nvoSpeed"), 0);
+                ASSERT_EQ(api->selectTreePath(dlg, c.path.c_str()), 0);
+                if (c.type >= 0) {
+                  ASSERT_EQ(api->selectType(dlg, c.type), 0);
+                }
+                EXPECT_EQ(Text(api, dlg, IDC_MACRO), "");
+                api->click(dlg, IDOK);
+              }),
+              c.result);
+    EXPECT_EQ(Buffer(), c.address);
+    EXPECT_TRUE(kesthost::LogContains(c.line, c.level)) << c.line;
+    EXPECT_EQ(PendingName() + " " + PendingValue(), "#009 Somewhere");
+  }
 }
 
 TEST_F(BrowseFixture, WithoutDriverOrMacroFileNoDialog) {

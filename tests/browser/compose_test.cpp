@@ -54,28 +54,50 @@ class ComposeTest : public ::testing::Test {
   HTREEITEM root_ = 0;
 };
 
-const std::string kKeep = "(unchanged)";
-
 struct ComposeCase {
   const char* name;
   std::vector<std::string> parts;
   Macros macros;
   char delimiter;
-  std::string address;  // kKeep: both boxes keep what they showed
+  std::string address;
   std::string macro;
   std::string macroName;  // checked when the address was shortened
+  bool longForm = false;  // the rule could not make it short: OK says so
 };
+
+std::string JoinedPath(const std::vector<std::string>& parts) {
+  std::string path;
+  for (const std::string& part : parts) path += (path.empty() ? "" : ".") + part;
+  return path;
+}
 
 TEST_F(ComposeTest, SelectedPathIsShownOrShortened) {
   const std::string a10(10, 'A'), b10(10, 'B'), c9(9, 'C'), c10(10, 'C'), c30(30, 'C');
   const std::vector<ComposeCase> cases = {
       {"31 characters", {a10, b10, c9}, {}, '.', a10 + "." + b10 + "." + c9, "", ""},
       {"32 characters", {a10, b10, c10}, {}, '.', "#001." + c10, a10 + "." + b10, "#001"},
-      {"no delimiter", {std::string(40, 'X')}, {}, '.', kKeep, kKeep, ""},
-      {"delimiter only first", {"." + std::string(39, 'X')}, {}, '.', kKeep, kKeep, ""},
+      // Where no macro makes it short enough, the path in full (never the address shown before).
+      {"no delimiter", {std::string(40, 'X')}, {}, '.', std::string(40, 'X'), "", "", true},
+      {"delimiter only first",
+       {"." + std::string(39, 'X')},
+       {},
+       '.',
+       "." + std::string(39, 'X'),
+       "",
+       "",
+       true},
       {"remainder of 31", {a10, c30}, {}, '.', "#001." + c30, a10, "#001"},
-      {"remainder of 32", {a10, c30 + "C"}, {}, '.', kKeep, kKeep, ""},
-      {"other delimiter", {a10, b10, c10}, {}, '/', kKeep, kKeep, ""},
+      {"remainder of 32", {a10, c30 + "C"}, {}, '.', a10 + "." + c30 + "C", "", "", true},
+      {"other delimiter", {a10, b10, c10}, {}, '/', a10 + "." + b10 + "." + c10, "", "", true},
+      // Too long for the host's buffer in full: the macro and the long last part.
+      {"long path and long last part",
+       {std::string(250, 'P'), std::string(40, 'n')},
+       {},
+       '.',
+       "#001." + std::string(40, 'n'),
+       std::string(250, 'P'),
+       "#001",
+       true},
       {"macro in other case",
        {"Gebäude", "Stockwerk1", "Raum101", "nvoTemp"},
        {{"#001", "x"}, {"#007", "GEBÄUDE.STOCKWERK1.RAUM101"}},
@@ -113,7 +135,15 @@ TEST_F(ComposeTest, SelectedPathIsShownOrShortened) {
        "#001.nvoX",
        std::string(255, 'P'),
        "#001"},
-      {"prefix of 256", {std::string(256, 'P'), "nvoX"}, {}, '.', kKeep, kKeep, ""},
+      // Nothing fits: the path in full, which OK refuses.
+      {"prefix of 256",
+       {std::string(256, 'P'), "nvoX"},
+       {},
+       '.',
+       std::string(256, 'P') + ".nvoX",
+       "",
+       "",
+       true},
       {"long prefix of a known macro",
        {std::string(256, 'P'), "nvoX"},
        {{"#004", std::string(256, 'p')}},
@@ -133,8 +163,9 @@ TEST_F(ComposeTest, SelectedPathIsShownOrShortened) {
     Poison();
     dlg_.m_macroName = "poison-name";
     Select(item);
-    EXPECT_EQ(Text(IDC_ADDRESS), c.address == kKeep ? "poison-address" : c.address);
-    EXPECT_EQ(Text(IDC_MACRO), c.macro == kKeep ? "poison-macro" : c.macro);
+    EXPECT_EQ(Text(IDC_ADDRESS), c.address);
+    EXPECT_EQ(Text(IDC_MACRO), c.macro);
+    EXPECT_EQ(dlg_.m_longPath, c.longForm ? JoinedPath(c.parts) : "");
     if (!c.macroName.empty()) {
       EXPECT_EQ(dlg_.m_macroName, c.macroName);
       EXPECT_EQ(dlg_.m_macroValue, c.macro);

@@ -116,6 +116,48 @@ TEST_F(OptionFileTest, UnknownKeysAndNonNumbersAreNamed) {
                        "TelMAR: option file: PinEvent = 'yes' is not a number, read as 0"}));
 }
 
+// Text (UTF-8) as a file saved as UTF-16 of the byte order, with its byte-order mark.
+std::string Utf16File(const std::string& text, bool little) {
+  std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (char c : text) {
+    bytes += little ? c : '\0';
+    bytes += little ? '\0' : c;
+  }
+  return bytes;
+}
+
+// The check of the keys sees the file as the options are read from it: in its encoding, with
+// its line ends, long lines whole.
+TEST_F(OptionFileTest, UnknownKeysAreFoundInEveryFormTheReaderReads) {
+  const std::string options =
+      "[Lns]\nNetwork=Demo\nNetwrok=Demo\nNetworkInterface=" + std::string(600, 'x') +
+      "=1\nRemote=1\n[Macros]\n";
+  std::string crOnly = options;
+  for (char& c : crOnly) c = c == '\n' ? '\r' : c;
+  const std::pair<const char*, std::string> files[] = {
+      {"UTF-16 LE", Utf16File(options, true)},
+      {"UTF-16 BE", Utf16File(options, false)},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF" + options},
+      {"CR line ends", crOnly},
+      {"CR LF line ends", std::string("[Lns]\r\nNetwork=Demo\r\nNetwrok=Demo\r\nRemote=1\r\n")},
+  };
+  for (const auto& [form, contents] : files) {
+    SCOPED_TRACE(form);
+    dir_.WriteFile("TELMAR01.int", contents);
+    kesthost::ClearLog();
+    Poison(inst_);
+    ReadIntFile(&request_);
+    EXPECT_EQ(inst_->network, "Demo");
+    EXPECT_EQ(inst_->remote, 1);
+    std::vector<std::string> lines;
+    for (const kesthost::LogLine& l : kesthost::Log()) {
+      if (l.text.find("option file:") != std::string::npos) lines.push_back(l.text);
+    }
+    EXPECT_EQ(lines, std::vector<std::string>{
+                         "TelMAR: option file: unknown option 'Netwrok' in [Lns] is not used"});
+  }
+}
+
 TEST_F(OptionFileTest, EachInstanceNumberReadsItsOwnFile) {
   EXPECT_EQ(OptionFileName(0), "TELMAR00.int");
   for (int32_t number : {1, 12, 123, 300}) {

@@ -116,9 +116,12 @@ TEST_F(DriverTest, ColdStartLoadsWithoutNetworkAndEndVpiUnloads) {
 }
 
 TEST_F(DriverTest, MacrosOfTheOptionFileAreCounted) {
-  dir_.WriteFile("TELMAR01.int", "[Lns]\nDelimiter=-\n[Macros]\n#001 = a-b-c\n#002 = d-e\n");
+  dir_.WriteFile("TELMAR01.int",
+                 "[Lns]\nDelimiter=-\n[Macros]\n#001 = a-b-c\n#002 = d-e\n003 = f-g\n");
   ASSERT_EQ(ColdStart(), 0u);
   EXPECT_GE(LogIndex("TelMAR: number of macros: 2"), 0);
+  // The start names the line it does not use.
+  EXPECT_GE(LogIndex("telMar: [Macros] line 6 '003 = f-g' is not used"), 0);
   EXPECT_EQ(inst()->shareView->delimiter, '-');
 }
 
