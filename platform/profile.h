@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Copies the value of key in section into buffer (at most size - 1 characters and a NUL) and
 // returns the number of characters copied; a missing file, section or key gives `fallback`.
@@ -9,3 +10,6 @@ size_t ProfileGetString(const char* section, const char* key, const char* fallba
                         size_t size, const char* path);
 // Integer value of key; a missing file, section, key or an empty value gives `fallback`.
 int ProfileGetInt(const char* section, const char* key, int fallback, const char* path);
+// The path under which the profile functions find the file `name` in the working directory
+// ("./name", on Windows ".\\name": a bare name would be looked up in the system's folder).
+std::string ProfileLocalPath(const char* name);

@@ -174,3 +174,7 @@ int ProfileGetInt(const char* section, const char* key, int fallback, const char
   if (minus) total = 0u - total;
   return static_cast<int>(total);
 }
+
+std::string ProfileLocalPath(const char* name) {
+  return std::string("./") + name;
+}

@@ -15,3 +15,7 @@ size_t ProfileGetString(const char* section, const char* key, const char* fallba
 int ProfileGetInt(const char* section, const char* key, int fallback, const char* path) {
   return static_cast<int>(GetPrivateProfileIntA(section, key, fallback, path));
 }
+
+std::string ProfileLocalPath(const char* name) {
+  return std::string(".\\") + name;
+}
