@@ -181,7 +181,7 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
   } rows[] = {
       {u"abc", kGateFloat, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 4"},
       {u"40000", kGateInt16, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 2"},
-      {u"1.5.", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
+      {u"15x", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
   };
   for (const auto& row : rows) {
     kesthost::ClearLog();
