@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <new>
+#include <string>
+#include <vector>
 
 #include "address/address_options.h"
 #include "core/driver_instance.h"
@@ -185,12 +187,16 @@ int ParseNVF(VpiRequest* request, const std::string& lonPart, VARTYPE& formatTyp
 
   DefRead def = ReadGateDef(instance, params, "ParseNVF", lonPart);
 
-  std::string nvName;
-  std::string fieldName;
-  if (lns->SplitNVFName(lonPart.c_str(), nvName, fieldName) != 0) {
+  // Each part is shorter than the whole address.
+  std::vector<char> nvBuffer(lonPart.size() + 1);
+  std::vector<char> fieldBuffer(lonPart.size() + 1);
+  if (lns->SplitNVFName(lonPart.c_str(), nvBuffer.data(), nvBuffer.size(), fieldBuffer.data(),
+                        fieldBuffer.size()) != 0) {
     err(kLogError, "%s: ParseNVF fail on SplitNVFName '%s'", name, lonPart.c_str());
     return 1;
   }
+  const std::string nvName = nvBuffer.data();
+  const std::string fieldName = fieldBuffer.data();
   CNVItem* item = AddKnownNV(instance, nvName);
   if (!item) {
     err(kLogError, "%s: ParseNVF fail on AddNV '%s'", name, nvName.c_str());

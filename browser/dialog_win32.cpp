@@ -3,6 +3,7 @@
 // backend: each change of them is mirrored into the native controls, and the notifications of
 // the native controls (clicks, list and tree selections, the close box) go back through
 // CDialog's User* calls, which run the dialog's message table.
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -14,6 +15,10 @@
 #include "platform/display.h"
 
 namespace {
+
+// One dialog at a time in the process: a second browse while one is open, from another thread or
+// from this one's own message loop under the modal dialog, is refused.
+std::atomic<bool> dialogOpen{false};
 
 std::mutex hookLock;
 std::function<void(void*)> shownHook;  // guarded by hookLock
@@ -33,6 +38,10 @@ class NativeDialog {
     events_.closeBox = [this] { dialog_.UserClick(kCloseBoxId); };
     events_.shown = [this] { OnShown(); };
     events_.waitCursor = [this] { return waitCursor_ > 0; };
+    // The tree view leaves its image list behind when it goes.
+    events_.destroyed = [this] {
+      if (treeId_) win32ui::TreeDropImages(window_, treeId_);
+    };
   }
   ~NativeDialog() {
     dialog_.SetObserver(nullptr);
@@ -185,6 +194,13 @@ void SetWin32DialogShownHook(std::function<void(void*)> hook) {
 }
 
 int RunWindowDialog(CDialog& dialog, std::string* whyNot) {
+  if (dialogOpen.exchange(true)) {
+    *whyNot = "another dialog window is open";
+    return -1;
+  }
+  struct Close {
+    ~Close() { dialogOpen = false; }
+  } close;
   if (!GuiDisplayAvailable(whyNot)) return -1;
   if (!win32ui::InitControls()) {
     *whyNot = "the common controls cannot be initialised";

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -16,12 +17,19 @@ constexpr WORD kDlgInitType = 240;
 // The message code of a record that adds an entry to a combo box.
 constexpr WORD kDlgInitAddString = 0x0403;
 
+std::atomic<int> openImageLists{0};
+
 HMODULE ResourceModule() {
   HMODULE module = nullptr;
   GetModuleHandleExA(
       GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
       reinterpret_cast<LPCSTR>(&ResourceModule), &module);
   return module;
+}
+
+// The tree view never destroys the image list it was given: the one who made it does.
+void DestroyImages(HIMAGELIST list) {
+  if (list && ImageList_Destroy(list)) --openImageLists;
 }
 
 HWND Item(Window window, int id) {
@@ -61,6 +69,9 @@ INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_CLOSE:
       events->closeBox();
       return TRUE;
+    case WM_DESTROY:
+      if (events->destroyed) events->destroyed();
+      return FALSE;
     case WM_SETCURSOR:
       if (!events->waitCursor()) return FALSE;
       SetCursor(LoadCursorA(nullptr, IDC_WAIT));
@@ -78,10 +89,33 @@ bool InitControls() {
   return InitCommonControlsEx(&controls) != FALSE;
 }
 
+namespace {
+
+// A visible, enabled top-level window of this process, for a thread that has no active window.
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM found) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(window) || !IsWindowEnabled(window) ||
+      GetWindow(window, GW_OWNER) != nullptr) {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+}  // namespace
+
+Window ModalOwner() {
+  HWND owner = GetActiveWindow();
+  if (!owner) EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&owner));
+  return owner ? GetAncestor(owner, GA_ROOT) : nullptr;
+}
+
 intptr_t RunModal(int templateId, DialogEvents* events, unsigned long* error) {
   SetLastError(0);
-  INT_PTR result = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId), nullptr,
-                                   DialogProc, reinterpret_cast<LPARAM>(events));
+  INT_PTR result = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId),
+                                   static_cast<HWND>(ModalOwner()), DialogProc,
+                                   reinterpret_cast<LPARAM>(events));
   if (result == -1) *error = GetLastError();
   return result;
 }
@@ -187,19 +221,27 @@ bool TreeSetImages(Window window, int id, int bitmapId, int width, uint32_t mask
                                          RGB((mask >> 16) & 0xFF, (mask >> 8) & 0xFF, mask & 0xFF),
                                          IMAGE_BITMAP, LR_CREATEDIBSECTION);
   if (list) {
+    ++openImageLists;
     ImageList_SetBkColor(
         list, RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
   }
-  auto previous = reinterpret_cast<HIMAGELIST>(SendMessageA(
-      Item(window, id), TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(list)));
-  if (previous) ImageList_Destroy(previous);
+  HWND tree = Item(window, id);
+  if (!tree) {
+    DestroyImages(list);
+    return false;
+  }
+  DestroyImages(reinterpret_cast<HIMAGELIST>(
+      SendMessageA(tree, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(list))));
   return list != nullptr;
 }
 
 void TreeDropImages(Window window, int id) {
-  auto previous = reinterpret_cast<HIMAGELIST>(
-      SendMessageA(Item(window, id), TVM_SETIMAGELIST, TVSIL_NORMAL, 0));
-  if (previous) ImageList_Destroy(previous);
+  DestroyImages(reinterpret_cast<HIMAGELIST>(
+      SendMessageA(Item(window, id), TVM_SETIMAGELIST, TVSIL_NORMAL, 0)));
+}
+
+int OpenImageLists() {
+  return openImageLists.load();
 }
 
 void WaitCursor(bool on) {

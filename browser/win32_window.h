@@ -21,6 +21,7 @@ struct DialogEvents {
   std::function<void()> closeBox;                       // WM_CLOSE
   std::function<void()> shown;                          // once, from the modal loop
   std::function<bool()> waitCursor;                     // whether the wait cursor stands
+  std::function<void()> destroyed;  // WM_DESTROY, while the controls still exist
 };
 
 // The bytes of resource `id` of type `type` of the module this code is linked into; false when
@@ -29,8 +30,13 @@ bool LoadResourceBytes(int type, int id, std::string* bytes);
 
 // Makes the tree view and the other common controls available; false when they cannot be.
 bool InitControls();
-// Runs the modal dialog of resource `templateId` of the module this code is linked into, with no
-// owner: EndModal's result, or -1 with *error (LastError) when the window cannot be created.
+// The window a modal dialog of the calling thread is owned by, as the system's own modal dialogs
+// are: the thread's active window, else a visible top-level window of this process; its
+// top-level window in either case. Null when there is none.
+Window ModalOwner();
+// Runs the modal dialog of resource `templateId` of the module this code is linked into, owned
+// by ModalOwner() (disabled while the dialog runs, and the dialog stays in front of it):
+// EndModal's result, or -1 with *error (LastError) when the window cannot be created.
 intptr_t RunModal(int templateId, DialogEvents* events, unsigned long* error);
 void EndModal(Window window, int result);
 void CenterOnScreen(Window window);
@@ -54,6 +60,8 @@ void TreeClear(Window window, int id);
 bool TreeSetImages(Window window, int id, int bitmapId, int width, uint32_t mask,
                    uint32_t background);
 void TreeDropImages(Window window, int id);
+// How many image lists TreeSetImages made that are not destroyed yet.
+int OpenImageLists();
 // The wait cursor on (true) or the cursor shown before back (false).
 void WaitCursor(bool on);
 

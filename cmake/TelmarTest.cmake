@@ -25,6 +25,27 @@ function(telmar_add_test name)
   endif()
 endfunction()
 
+# telmar_add_code_page_runs(<name> SOURCES <files...> [LIBS <targets...>] [LOCALES <locale...>])
+#
+# Windows only: builds the test program once more as <name>_acp without the UTF-8 manifest, so
+# that it runs in the system's ANSI code page as a host's program does, and runs it in Wine's
+# default locale (code page 1252) and in each of LOCALES (Unix locale names, such as
+# de_DE.UTF-8: code page 1252 with the decimal comma), one CTest entry each.
+function(telmar_add_code_page_runs name)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS;LOCALES" ${ARGN})
+  if(NOT WIN32)
+    return()
+  endif()
+  telmar_add_test(${name}_acp SOURCES ${C_SOURCES} LIBS ${C_LIBS})
+  set_target_properties(${name}_acp PROPERTIES TELMAR_SYSTEM_CODE_PAGE ON)
+  set_tests_properties(${name}_acp PROPERTIES ENVIRONMENT "LC_ALL=C")
+  foreach(locale ${C_LOCALES})
+    string(REGEX REPLACE "[._].*" "" short ${locale})
+    add_test(NAME ${name}_acp_${short} COMMAND ${name}_acp)
+    set_tests_properties(${name}_acp_${short} PROPERTIES TIMEOUT 900 ENVIRONMENT "LC_ALL=${locale}")
+  endforeach()
+endfunction()
+
 # telmar_add_benchmark(<name> SOURCES <files...> [LIBS <targets...>])
 function(telmar_add_benchmark name)
   cmake_parse_arguments(B "" "" "SOURCES;LIBS" ${ARGN})

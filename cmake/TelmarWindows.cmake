@@ -10,14 +10,15 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # Every program runs with UTF-8 as its ANSI code page, as the POSIX build does, so that texts
 # pass the same ways on both (a manifest setting; the DLLs use whatever code page the program
-# that loads them has).
+# that loads them has). A program with the property TELMAR_SYSTEM_CODE_PAGE set goes without it
+# and runs in the system's code page, as a host's program does.
 set(telmar_code_page_res ${CMAKE_BINARY_DIR}/utf8-code-page.res)
 execute_process(COMMAND ${CMAKE_RC_COMPILER} utf8-code-page.rc -O coff -o ${telmar_code_page_res}
                 WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/windows RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "the code page manifest could not be compiled")
 endif()
-set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} ${telmar_code_page_res}")
+add_link_options("$<$<AND:$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>,$<NOT:$<BOOL:$<TARGET_PROPERTY:TELMAR_SYSTEM_CODE_PAGE>>>>:${telmar_code_page_res}>")
 
 # No Google Benchmark sources come with the system for this target.
 set(TELMAR_BUILD_BENCH OFF CACHE BOOL "Build the Google Benchmark programs")

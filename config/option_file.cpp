@@ -101,7 +101,8 @@ std::string OptionFileName(unsigned instanceNumber) {
 int ReadIntFile(VpiRequest* request) {
   DriverInstance* inst = request->instance;
   const char* n = inst->name.c_str();
-  const std::string path = "./" + OptionFileName(static_cast<unsigned>(request->instanceNumber));
+  const std::string path =
+      ProfileLocalPath(OptionFileName(static_cast<unsigned>(request->instanceNumber)).c_str());
 
   inst->remote = ReadInt(path, "Remote", 0);
   inst->single = ReadInt(path, "Single", 0);

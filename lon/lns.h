@@ -1,11 +1,12 @@
 // The network-access library: one CLns per open LonWorks network, CNVItem for a registered
 // network variable, CLnsArchive to fill a tree control with the network tree, and the listener
 // interface through which the library reports network events. int results are 0 on success
-// unless stated otherwise. netsim/ implements this contract with a simulated network.
+// unless stated otherwise. netsim/ implements this contract with a simulated network. Texts cross
+// it as plain C strings and buffers only, no standard-library types.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "platform/attributes.h"
 #include "platform/variant.h"
@@ -87,13 +88,18 @@ class LNS_API CLns {
            const char* hostInterface);
   int Browse(int flags, int depth, LnsTreeControl* tree, const char* text);
   int AddListener(ILnsListener* listener);
-  int EnableNotifyListeners(int enable);  // after EnableNotifyListeners(0) returns, no callback runs
-  void Release();                          // ends the object; no callback runs after it returns
+  int EnableNotifyListeners(
+      int enable);  // after EnableNotifyListeners(0) returns, no callback runs
+  void Release();   // ends the object; no callback runs after it returns
 
   int IsFound(const char* name, int* kind);  // nonzero when found
   int32_t GetAppDeviceHandle(const char* name);
   CNVItem* AddNV(const char* name, int* reserved);  // null on failure; same item when added twice
-  int SplitNVFName(const char* name, std::string& nvName, std::string& fieldName);
+  // Divides an NV-field name at its last delimiter into the NV's name and the field's name, each
+  // copied with its NUL into a buffer of the given size; nonzero when the name has no such
+  // division or a part does not fit. Buffers of strlen(name) + 1 bytes always suffice.
+  int SplitNVFName(const char* name, char* nvName, size_t nvSize, char* fieldName,
+                   size_t fieldSize);
   int NVFNameToIndex(CNVItem* item, const char* fieldName);  // negative on failure
   int AddNVF(CNVItem* item, const char* fieldName, int index);
   int GetNVStat(CNVItem* item, NVStructStat* stat);

@@ -41,15 +41,6 @@ int16_t DecodeBcd(uint16_t word) {
   return static_cast<int16_t>(sum);
 }
 
-// Cuts UTF-8 text to at most max bytes without splitting a character.
-size_t WholeCharacterPrefix(const std::string& text, size_t max) {
-  if (text.size() <= max) return text.size();
-  size_t end = max;
-  // Step back over continuation bytes to the start of the character that straddles the cut.
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-  return end;
-}
-
 }  // namespace
 
 VARTYPE GateTypeToVariantType(uint32_t gateType) {
@@ -130,8 +121,8 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
             std::u16string(BstrUtf16(value->bstrVal), SysStringLen(value->bstrVal)));
       }
       // The host's buffer holds kGateTextMax bytes and the NUL; a NUL inside the string ends it
-      // as the host reads it.
-      size_t n = WholeCharacterPrefix(multi, kGateTextMax);
+      // as the host reads it. The cut falls between characters of the host's code page.
+      size_t n = MultiBytePrefix(multi.data(), multi.size(), kGateTextMax);
       std::memcpy(text, multi.data(), n);
       text[n] = '\0';
       return 1;

@@ -1,5 +1,6 @@
 // CLns over the simulated network.
 #include <algorithm>
+#include <cstring>
 
 #include "lon/lns.h"
 #include "netsim/sim.h"
@@ -336,10 +337,11 @@ CNVItem* CLns::AddNV(const char* name, int* reserved) {
   return impl_->byNv[n];
 }
 
-int CLns::SplitNVFName(const char* name, std::string& nvName, std::string& fieldName) {
+int CLns::SplitNVFName(const char* name, char* nvName, size_t nvSize, char* fieldName,
+                       size_t fieldSize) {
   int r;
   if (Intercept("SplitNVFName", {}, &r)) return r;
-  if (!name) return 1;
+  if (!name || !nvName || !fieldName) return 1;
   std::string_view s(name);
   size_t cut = s.rfind(impl_->delimiter);
   if (cut == std::string_view::npos || cut == 0 || cut + 1 == s.size()) {
@@ -347,8 +349,17 @@ int CLns::SplitNVFName(const char* name, std::string& nvName, std::string& field
     SetError(std::string(name) + " is not a field name");
     return 1;
   }
-  nvName.assign(s.substr(0, cut));
-  fieldName.assign(s.substr(cut + 1));
+  std::string_view nv = s.substr(0, cut);
+  std::string_view field = s.substr(cut + 1);
+  if (nv.size() >= nvSize || field.size() >= fieldSize) {
+    Lock lock(S().mu);
+    SetError(std::string(name) + ": a part does not fit the buffer given for it");
+    return 1;
+  }
+  std::memcpy(nvName, nv.data(), nv.size());
+  nvName[nv.size()] = '\0';
+  std::memcpy(fieldName, field.data(), field.size());
+  fieldName[field.size()] = '\0';
   return 0;
 }
 

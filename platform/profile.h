@@ -15,3 +15,6 @@ int ProfileGetInt(const char* section, const char* key, int fallback, const char
 // order of the file, read as ProfileGetString reads the file; comments are not keys. Empty for
 // a missing file or section.
 std::vector<std::string> ProfileKeys(const char* section, const char* path);
+// The path under which the profile functions find the file `name` in the working directory
+// ("./name", on Windows ".\\name": a bare name would be looked up in the system's folder).
+std::string ProfileLocalPath(const char* name);

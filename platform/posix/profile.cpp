@@ -198,3 +198,7 @@ std::vector<std::string> ProfileKeys(const char* section, const char* path) {
   });
   return keys;
 }
+
+std::string ProfileLocalPath(const char* name) {
+  return std::string("./") + name;
+}

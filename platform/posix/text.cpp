@@ -126,6 +126,18 @@ std::string WideToMultiByte(const std::u16string& text) {
   return out;
 }
 
+size_t MultiBytePrefix(const char* text, size_t length, size_t max) {
+  if (length <= max) return length;
+  size_t end = max;
+  // Step back over continuation bytes to the start of the character that straddles the cut.
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return end;
+}
+
+unsigned MultiByteCodePage() {
+  return 65001;
+}
+
 std::tm LocalTimeNow() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

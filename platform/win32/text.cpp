@@ -45,6 +45,33 @@ std::string WideToMultiByte(const std::u16string& text) {
   return out;
 }
 
+size_t MultiBytePrefix(const char* text, size_t length, size_t max) {
+  if (length <= max) return length;
+  const UINT codePage = GetACP();
+  if (codePage == CP_UTF8) {
+    size_t end = max;
+    // Step back over continuation bytes to the start of the character that straddles the cut.
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return end;
+  }
+  CPINFO info;
+  if (!GetCPInfo(codePage, &info) || info.MaxCharSize == 1) return max;  // one byte a character
+  // A double-byte code page: a lead byte and the byte after it are one character, and only a
+  // walk from the start tells a trail byte from a lead byte.
+  size_t end = 0;
+  while (end < length) {
+    size_t step =
+        IsDBCSLeadByteEx(codePage, static_cast<BYTE>(text[end])) && end + 1 < length ? 2 : 1;
+    if (end + step > max) break;
+    end += step;
+  }
+  return end;
+}
+
+unsigned MultiByteCodePage() {
+  return GetACP();
+}
+
 std::tm LocalTimeNow() {
   SYSTEMTIME now;
   GetLocalTime(&now);

@@ -17,6 +17,7 @@
 #include "browser/dialog_script.h"
 #include "browser/win32_dialog_hook.h"
 #include "browser/win32_own_desktop.h"
+#include "browser/win32_window.h"
 #include "tests/browser/win32_browse_driver.h"
 
 namespace browsetest {
@@ -159,6 +160,36 @@ TEST_F(Win32WindowTest, CancelGivesTheEmptyText) {
   EXPECT_EQ(result, 53u);
   EXPECT_EQ(address, "");
   EXPECT_EQ(PendingName(driver_), "");
+}
+
+// The host's window is the dialog's owner and stays disabled while it is open, as under the
+// system's own modal dialogs; a second browse meanwhile is refused, and the tree's image list is
+// gone with the dialog.
+TEST_F(Win32WindowTest, OwnedByTheHostWindowOneAtATimeWithoutLeftovers) {
+  HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(host, nullptr);
+  SetActiveWindow(host);
+  const int lists = win32ui::OpenImageLists();
+  std::string address;
+  std::string secondAddress = "poison";
+  uint32_t second = 0;
+  uint32_t result = Browse(
+      [&](HWND dialog) {
+        EXPECT_EQ(GetWindow(dialog, GW_OWNER), host);
+        EXPECT_FALSE(IsWindowEnabled(host));
+        EXPECT_EQ(win32ui::OpenImageLists(), lists + 1);
+        second = BrowseThroughVpiMain(driver_, &secondAddress);
+        SendMessageA(GetDlgItem(dialog, kTelmarIdCancel), BM_CLICK, 0, 0);
+      },
+      &address);
+  EXPECT_EQ(result, 53u);
+  EXPECT_EQ(second, 53u);
+  EXPECT_EQ(secondAddress, "");
+  EXPECT_NE(DriverLog().find("another dialog window is open"), std::string::npos) << DriverLog();
+  EXPECT_TRUE(IsWindowEnabled(host));
+  EXPECT_EQ(win32ui::OpenImageLists(), lists);
+  DestroyWindow(host);
 }
 
 }  // namespace

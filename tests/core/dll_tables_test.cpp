@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace {
 struct PeTables {
   bool valid = false;
   std::vector<std::string> exports;
-  std::vector<std::string> imports;  // DLL names
+  std::vector<std::string> imports;                           // DLL names
+  std::map<std::string, std::vector<std::string>> functions;  // imported by name, per DLL
 };
 
 class PeFile {
@@ -46,8 +48,17 @@ class PeFile {
       for (uint32_t i = 0; i < names; ++i) t.exports.push_back(Text(U32(nameTable + 4 * i)));
     }
     if (importRva) {
-      for (size_t d = Offset(importRva); U32(d + 12) != 0; d += 20)
+      for (size_t d = Offset(importRva); U32(d + 12) != 0; d += 20) {
         t.imports.push_back(Text(U32(d + 12)));
+        // The lookup table: 64-bit entries, each the address of a hint and a name unless the
+        // top bit says it imports by ordinal.
+        uint32_t lookup = U32(d) ? U32(d) : U32(d + 16);
+        for (size_t e = Offset(lookup); U32(e) != 0 || U32(e + 4) != 0; e += 8) {
+          if ((U32(e + 4) & 0x80000000u) == 0) {
+            t.functions[t.imports.back()].push_back(Text(U32(e) + 2));
+          }
+        }
+      }
     }
     t.valid = true;
     return t;
@@ -107,6 +118,15 @@ TEST(DllTables, TelmarExportsOnlyVpiMainAndImportsTheHostAndNetworkLibraries) {
   EXPECT_TRUE(imports("DEDERIR.dll"));
   EXPECT_TRUE(imports("Ostrel.dll"));
   EXPECT_FALSE(NeedsCompilerRuntime(telmar.imports));
+  // The network library is imported by its C++ names; a standard-library type in them would tie
+  // the driver to one compiler's library as well as to its name mangling.
+  const std::vector<std::string>& network = telmar.functions["Ostrel.dll"];
+  EXPECT_FALSE(network.empty());
+  for (const std::string& name : network) {
+    for (const char* standard : {"NSt", "RSt", "PSt", "KSt", "__cxx11"}) {
+      EXPECT_EQ(name.find(standard), std::string::npos) << name;
+    }
+  }
   for (const char* path : {TELMAR_HOST_LIBRARY, TELMAR_NETWORK_LIBRARY}) {
     PeTables other = PeFile(path).Read();
     ASSERT_TRUE(other.valid) << path;

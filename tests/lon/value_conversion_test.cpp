@@ -7,8 +7,10 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "host/kest_host.h"
+#include "platform/text.h"
 #include "tests/support/variant_values.h"
 
 namespace {
@@ -179,7 +181,7 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
   } rows[] = {
       {u"abc", kGateFloat, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 4"},
       {u"40000", kGateInt16, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 2"},
-      {u"1.5.", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
+      {u"15x", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
   };
   for (const auto& row : rows) {
     kesthost::ClearLog();
@@ -218,11 +220,39 @@ TEST_F(ValueConversion, TextIsCutAtEightyBytesOnWholeCharacters) {
   const std::string e2 = "\xC3\xA9";            // é, 2 bytes
   const std::string euro = "\xE2\x82\xAC";      // €, 3 bytes
   const std::string clef = "\xF0\x9D\x84\x9E";  // U+1D11E, 4 bytes (a surrogate pair)
+  // Rows for code page 0 hold in every code page; the others in theirs only (the host's texts
+  // are in its ANSI code page on Windows, UTF-8 elsewhere).
+  struct Row {
+    unsigned codePage;
+    std::string in;
+    std::string out;
+  };
+  const Row table[] = {
+      {0, ascii100, std::string(80, 'x')},
+      {0, std::string(80, 'y'), std::string(80, 'y')},
+      {0, "", ""},
+      // In 1252 the symbols above 0x7F are one byte each and whole characters.
+      {1252, std::string(79, 'a') + "\xE9", std::string(79, 'a') + "\xE9"},
+      {1252,
+       std::string(78, 'a') + "\x80\xB0"
+                              "b",
+       std::string(78, 'a') + "\x80\xB0"},
+      {1252,
+       "Gr\xFC\xDF"
+       "e 21\xB0"
+       "C \xB5\xB2",
+       "Gr\xFC\xDF"
+       "e 21\xB0"
+       "C \xB5\xB2"},
+  };
+  std::vector<Row> rows;
+  for (const Row& row : table) {
+    if (row.codePage == 0 || row.codePage == MultiByteCodePage()) rows.push_back(row);
+  }
   const struct {
     std::string in;
     std::string out;
-  } rows[] = {
-      {ascii100, std::string(80, 'x')},
+  } utf8Rows[] = {
       {std::string(80, 'y'), std::string(80, 'y')},
       {"", ""},
       {std::string(79, 'a') + e2, std::string(79, 'a')},
@@ -238,6 +268,9 @@ TEST_F(ValueConversion, TextIsCutAtEightyBytesOnWholeCharacters) {
        "e 21\xC2\xB0"
        "C"},
   };
+  if (MultiByteCodePage() == 65001) {
+    for (const auto& row : utf8Rows) rows.push_back({65001, row.in, row.out});
+  }
   for (const auto& row : rows) {
     std::u16string wide;
     // Build the BSTR from the UTF-8 row through the host direction, then come back.
@@ -305,16 +338,21 @@ TEST_F(ValueConversion, HostTextBecomesAWholeWideString) {
   EXPECT_EQ(SysStringLen(v.bstrVal), 300u);
 
   // Replaces what the VARIANT held (no leak under the sanitizer).
-  ASSERT_EQ(KestToVariantValue("Gr\xC3\xBC\xC3\x9F"
-                               "e",
+  const bool utf8 = MultiByteCodePage() == 65001;
+  ASSERT_EQ(KestToVariantValue(utf8 ? "Gr\xC3\xBC\xC3\x9F"
+                                      "e"
+                                    : "Gr\xFC\xDF"
+                                      "e",
                                kGateText, &v),
             1);
   EXPECT_EQ(std::u16string(BstrUtf16(v.bstrVal), SysStringLen(v.bstrVal)), u"Gr\u00fc\u00dfe");
   VariantClear(&v);
 
-  // Text that is not valid multibyte text is refused.
-  ASSERT_EQ(KestToVariantValue("bad \xC3 byte", kGateText, &v), 0);
-  EXPECT_EQ(v.vt, VT_EMPTY);
+  // Text that is not valid multibyte text is refused (every byte is a character in 1252).
+  if (utf8) {
+    ASSERT_EQ(KestToVariantValue("bad \xC3 byte", kGateText, &v), 0);
+    EXPECT_EQ(v.vt, VT_EMPTY);
+  }
 }
 
 TEST_F(ValueConversion, UnknownGateTypeIsEmptyAndWritesZero) {

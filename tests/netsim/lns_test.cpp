@@ -57,12 +57,21 @@ TEST_F(LnsTest, RegistersItemsOnceAndGivesTheirDevice) {
 }
 
 TEST_F(LnsTest, SplitsAndIndexesFields) {
-  std::string nv = "poison", field = "poison";
-  ASSERT_EQ(lns_->SplitNVFName((kRoom + "nvoLamp.state").c_str(), nv, field), 0);
-  EXPECT_EQ(nv, kRoom + "nvoLamp");
-  EXPECT_EQ(field, "state");
-  EXPECT_NE(lns_->SplitNVFName("nodelimiter", nv, field), 0);
-  EXPECT_NE(lns_->SplitNVFName("trailing.", nv, field), 0);
+  char nv[64] = "poison", field[16] = "poison";
+  const std::string lampName = kRoom + "nvoLamp";
+  ASSERT_EQ(lns_->SplitNVFName((lampName + ".state").c_str(), nv, sizeof nv, field, sizeof field),
+            0);
+  EXPECT_EQ(std::string(nv), lampName);
+  EXPECT_STREQ(field, "state");
+  EXPECT_NE(lns_->SplitNVFName("nodelimiter", nv, sizeof nv, field, sizeof field), 0);
+  EXPECT_NE(lns_->SplitNVFName("trailing.", nv, sizeof nv, field, sizeof field), 0);
+  // A part that does not fit its buffer with its NUL is refused, not cut.
+  EXPECT_NE(
+      lns_->SplitNVFName((lampName + ".state").c_str(), nv, lampName.size(), field, sizeof field),
+      0);
+  EXPECT_NE(lns_->SplitNVFName((lampName + ".state").c_str(), nv, sizeof nv, field, 5), 0);
+  EXPECT_EQ(lns_->SplitNVFName((lampName + ".state").c_str(), nv, lampName.size() + 1, field, 6),
+            0);
 
   CNVItem* lamp = Add(kRoom + "nvoLamp");
   EXPECT_EQ(lns_->NVFNameToIndex(lamp, "value"), 0);

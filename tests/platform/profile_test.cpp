@@ -58,10 +58,12 @@ TEST(ProfileTest, IntegerValues) {
   WriteValues(dir, cases);
   for (size_t i = 0; i < std::size(cases); ++i) {
     std::string key = "K" + std::to_string(i);
-    EXPECT_EQ(ProfileGetInt("Lns", key.c_str(), 77, "./T.int"), cases[i].second) << cases[i].first;
+    EXPECT_EQ(ProfileGetInt("Lns", key.c_str(), 77, ProfileLocalPath("T.int").c_str()),
+              cases[i].second)
+        << cases[i].first;
   }
-  EXPECT_EQ(ProfileGetInt("Lns", "Missing", -5, "./T.int"), -5);
-  EXPECT_EQ(ProfileGetInt("Lns", "K0", 3, "./NoSuch.int"), 3);
+  EXPECT_EQ(ProfileGetInt("Lns", "Missing", -5, ProfileLocalPath("T.int").c_str()), -5);
+  EXPECT_EQ(ProfileGetInt("Lns", "K0", 3, ProfileLocalPath("NoSuch.int").c_str()), 3);
 }
 
 TEST(ProfileTest, SectionsAndKeys) {
@@ -94,7 +96,7 @@ TEST(ProfileTest, SectionsAndKeys) {
   };
   for (const auto& c : cases) {
     dir.WriteFile("T.int", c.text);
-    EXPECT_EQ(ProfileGetInt(c.section, c.key, 77, "./T.int"), c.expected)
+    EXPECT_EQ(ProfileGetInt(c.section, c.key, 77, ProfileLocalPath("T.int").c_str()), c.expected)
         << c.text << " [" << c.section << "] " << c.key;
   }
 }
@@ -129,7 +131,9 @@ TEST(ProfileTest, TextValuesAndBufferSizes) {
     const auto& [size, expected] = cases[i].second;
     std::string key = "K" + std::to_string(i);
     std::memset(buffer, '?', sizeof buffer);
-    EXPECT_EQ(ProfileGetString("Lns", key.c_str(), "d", buffer, size, "./T.int"), expected.size());
+    EXPECT_EQ(
+        ProfileGetString("Lns", key.c_str(), "d", buffer, size, ProfileLocalPath("T.int").c_str()),
+        expected.size());
     EXPECT_EQ(std::string(buffer), expected) << cases[i].first << " size " << size;
     EXPECT_EQ(buffer[size], '?') << "wrote past the buffer: " << cases[i].first;
   }
@@ -138,14 +142,14 @@ TEST(ProfileTest, TextValuesAndBufferSizes) {
   const std::pair<const char*, std::string> defaults[] = {
       {"dfl  ", "dfl"}, {"  x  ", "  x"}, {"\"x\"", "x"}, {"abcdef", "abc"}, {nullptr, ""}};
   for (const auto& [fallback, expected] : defaults) {
-    for (const char* path : {"./T.int", "./NoSuch.int"}) {
+    for (const std::string& path : {ProfileLocalPath("T.int"), ProfileLocalPath("NoSuch.int")}) {
       std::memset(buffer, '?', sizeof buffer);
-      ProfileGetString("Lns", "Missing", fallback, buffer, 4, path);
+      ProfileGetString("Lns", "Missing", fallback, buffer, 4, path.c_str());
       EXPECT_EQ(std::string(buffer), expected) << path << " " << (fallback ? fallback : "null");
     }
   }
   buffer[0] = '?';
-  EXPECT_EQ(ProfileGetString("Lns", "K0", "d", buffer, 0, "./T.int"), 0u);
+  EXPECT_EQ(ProfileGetString("Lns", "K0", "d", buffer, 0, ProfileLocalPath("T.int").c_str()), 0u);
   EXPECT_EQ(buffer[0], '?');
 }
 
@@ -162,8 +166,10 @@ TEST(ProfileTest, Utf16FilesWithTheirMarkAreRead) {
     }
     dir.WriteFile("U.int", bytes);
     char buffer[64];
-    EXPECT_EQ(ProfileGetInt("Lns", "DebugLevel", 3, "./U.int"), 5) << little;
-    ProfileGetString("Lns", "Network", "", buffer, sizeof buffer, "./U.int");
+    EXPECT_EQ(ProfileGetInt("Lns", "DebugLevel", 3, ProfileLocalPath("U.int").c_str()), 5)
+        << little;
+    ProfileGetString("Lns", "Network", "", buffer, sizeof buffer,
+                     ProfileLocalPath("U.int").c_str());
     EXPECT_EQ(std::string(buffer), "R\xC3\xA4um\xE2\x82\xAC \xF0\x9F\x98\x80") << little;
   }
 }

@@ -5,12 +5,12 @@
 //                                        command 16 with a script that selects an NV and clicks
 //                                        OK or Cancel; prints "result N" and "address TEXT".
 // RECORD is the file in which the simulated network records the open network for a browse.
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "browser/dialog_script.h"
 #include "config/share_data.h"
@@ -31,7 +31,8 @@ int HostThenWait() {
   // The block's name comes from this program's file, which the test program does not share.
   std::printf("ready %u block %s\n", rc, ShareDataName(1).c_str());
   std::fflush(stdout);
-  for (;;) pause();  // the worker runs until the test kills this process
+  // The worker runs until the test kills this process.
+  for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
 int ClickAfterSelecting(const TelmarDialogApi* api, TelmarDialog* dlg, void* context) {
