@@ -44,6 +44,10 @@ struct NVStructStat {
   int32_t fieldCount;  // fields of a structured type, else 0
 };
 
+struct NVFieldStat {
+  int32_t bits;  // the field's width: 1 to 7 for a bit field, 8 per byte for whole bytes
+};
+
 // Callbacks of the library, on the library's own thread.
 class LNS_API ILnsListener {
  public:
@@ -87,8 +91,9 @@ class LNS_API CLns {
            const char* hostInterface);
   int Browse(int flags, int depth, LnsTreeControl* tree, const char* text);
   int AddListener(ILnsListener* listener);
-  int EnableNotifyListeners(int enable);  // after EnableNotifyListeners(0) returns, no callback runs
-  void Release();                          // ends the object; no callback runs after it returns
+  int EnableNotifyListeners(
+      int enable);  // after EnableNotifyListeners(0) returns, no callback runs
+  void Release();   // ends the object; no callback runs after it returns
 
   int IsFound(const char* name, int* kind);  // nonzero when found
   int32_t GetAppDeviceHandle(const char* name);
@@ -97,6 +102,7 @@ class LNS_API CLns {
   int NVFNameToIndex(CNVItem* item, const char* fieldName);  // negative on failure
   int AddNVF(CNVItem* item, const char* fieldName, int index);
   int GetNVStat(CNVItem* item, NVStructStat* stat);
+  int GetNVFStat(CNVItem* item, int index, NVFieldStat* stat);  // a field added with AddNVF
 
   int SetNVFormatType(CNVItem* item, VARTYPE vt);
   int SetNVFFormatType(CNVItem* item, int index, VARTYPE vt);
