@@ -75,6 +75,14 @@ uint32_t SingleAddressParser(VpiRequest* request) {
   }
   err(kLogTrace, "%s: SingleAddressParser enter, (addr = '%s')", instance->name.c_str(),
       params->address);
+  // After a failed ColdStart the network may be half open: every name would look missing.
+  if (instance->startFailed) {
+    err(kLogError,
+        "%s: SingleAddressParser fail, the driver is not started (its ColdStart failed) (addr = "
+        "'%s')",
+        instance->name.c_str(), params->address);
+    return 1;
+  }
 
   if (int row = FindSpecialGate(params->address)) return ParseSpecialGate(request, row);
 

@@ -49,6 +49,9 @@ int ParseNode(VpiRequest* request, const std::string& lonPart, VARTYPE& /*format
     err(kLogTrace, "%s: ParseNode AddNodeToMap Node = '%s' hNode = %d", name, lonPart.c_str(),
         handle);
   }
-  PostWorkerMessage(kMsgPutNodeValue, 1, static_cast<intptr_t>(params->gateId));
+  // The gate's first value is the node's state now: a device detached at parse time must not
+  // show as answering until an attachment event or a read says otherwise.
+  int answers = instance->lns->TestNodeByHandle(handle, kIOOptMonitored) == 0 ? 1 : 0;
+  PostWorkerMessage(kMsgPutNodeValue, answers, static_cast<intptr_t>(params->gateId));
   return 0;
 }

@@ -61,6 +61,40 @@ void WarnNeverPolled(DriverInstance* instance, const GateAddressParams* params, 
       instance->name.c_str(), binder, lonPart.c_str(), params->gateId);
 }
 
+// A format as the address options write it.
+const char* FormatName(VARTYPE formatType) {
+  switch (formatType) {
+    case VT_I2:
+      return "16-bit integer (no /F:)";
+    case VT_I4:
+      return "/F:i integer";
+    case VT_R4:
+      return "/F:r real";
+    case VT_BOOL:
+      return "/F:d discrete";
+    case VT_BSTR:
+      return "/F:w text";
+    case VT_ARRAY_UI1:
+      return "/F:b binary";
+    default:
+      return "no format";
+  }
+}
+
+// What a gate that read its values in format `from` suffers when they come in format `to`;
+// empty when nothing is lost.
+const char* FormatLoss(VARTYPE from, VARTYPE to) {
+  if (to == VT_ARRAY_UI1) return "fails to read unless it is a text gate (bytes as hex digits)";
+  if (from == VT_ARRAY_UI1) return "loses the raw bytes";
+  if (to == VT_BOOL && from != VT_BOOL) return "reads every value but 0 as 1";
+  if (from == VT_R4 && (to == VT_I2 || to == VT_I4)) return "loses the decimals";
+  if (from == VT_I4 && to == VT_I2) return "fails to read values beyond -32768 to 32767";
+  if (from == VT_I4 && to == VT_R4) return "loses digits of integers beyond 16777216";
+  if (from == VT_BSTR) return "loses the text form (enumeration names, structured values)";
+  if (to == VT_BSTR) return "fails to read values that are not one number, unless a text gate";
+  return "";
+}
+
 // Remembers that the gate's parse gave the item (field -1: the NV itself) this format, and says
 // so when that changed the format under another bound gate on the same item.
 void NoteFormat(DriverInstance* instance, const GateAddressParams* params, const char* binder,
@@ -78,15 +112,30 @@ void NoteFormat(DriverInstance* instance, const GateAddressParams* params, const
     uint8_t kind = field < 0 ? kBindNV : kBindNVF;
     if (other && *other && (*other)->nvItem == item && (*other)->kind == kind &&
         (field < 0 || (*other)->fieldIndex == static_cast<uint8_t>(field))) {
+      VARTYPE from = entry.formatType;
+      const char* loss = FormatLoss(from, formatType);
       err(kLogError,
-          "%s: %s format of '%s' changed from vt %d (gate %u) to vt %d (gate %u): both gates "
-          "share it, so both now get vt %d",
-          instance->name.c_str(), binder, lonPart.c_str(), entry.formatType, entry.gateId,
-          formatType, params->gateId, formatType);
+          "%s: %s format of '%s' changed from %s (gate %u) to %s (gate %u): both gates share "
+          "it, so gate %u now gets %s too%s%s",
+          instance->name.c_str(), binder, lonPart.c_str(), FormatName(from), entry.gateId,
+          FormatName(formatType), params->gateId, entry.gateId, FormatName(formatType),
+          *loss ? " and " : "", loss);
     }
   }
   entry.gateId = params->gateId;
   entry.formatType = formatType;
+}
+
+// A boolean gate shows one bit: on a field of several bits every value but 0 reads as 1.
+void WarnWideBooleanField(DriverInstance* instance, const GateAddressParams* params,
+                          const std::string& lonPart, CNVItem* item, int index) {
+  if (params->gateType != kGateBool) return;
+  NVFieldStat stat{};
+  if (instance->lns->GetNVFStat(item, index, &stat) != 0 || stat.bits <= 1) return;
+  err(kLogError,
+      "%s: ParseNVF '%s' is a field of %d bits on a boolean gate (gate %u): every value but 0 "
+      "reads as 1 (true); an integer gate shows its values",
+      instance->name.c_str(), lonPart.c_str(), static_cast<int>(stat.bits), params->gateId);
 }
 
 // Results, node handle, binding record and the worker's follow-up, once the poll or bind step
@@ -226,6 +275,7 @@ int ParseNVF(VpiRequest* request, const std::string& lonPart, VARTYPE& formatTyp
     return 1;
   }
   NoteFormat(instance, params, "ParseNVF", lonPart, item, index, formatType);
+  WarnWideBooleanField(instance, params, lonPart, item, index);
   if (monitorMode == kMonitorPolling) {
     int rate = def.read ? def.def.pollingRate : kFieldPollingRateUnknown;
     if (lns->PollNVF(item, index, rate, 1) != 0) {

@@ -63,6 +63,9 @@ struct DriverInstance {
   int32_t samplerActive = 0;
   uint32_t samplerChecked = 0;
   int32_t initialised = 0;
+  // Set while a ColdStart runs and left set when it fails: later parses then say the driver is
+  // not started instead of failing each look-up on a half-opened network.
+  int32_t startFailed = 0;
 
   // Every item this instance's parser got from AddNV: reads and writes refuse any other
   // pointer that a host hands back.

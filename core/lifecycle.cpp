@@ -67,6 +67,7 @@ uint32_t ColdStart(VpiRequest* request) {
 
   InstanceSetup(request);
   DriverInstance* inst = request->instance;
+  inst->startFailed = 1;  // until the start below has gone through
   const char* name = inst->name.c_str();
   err(kLogError, "%s: ColdStart() entered, Version: %02x.%02x", name, inst->version >> 8,
       inst->version & 0xFF);
@@ -113,6 +114,7 @@ uint32_t ColdStart(VpiRequest* request) {
   }
   KestRqNetMsg(client, 1);
   if (headerMissing) AppendMacrosHeader(request);
+  inst->startFailed = 0;
   err(kLogError, "%s: driver loaded", name);
   return 0;
 }

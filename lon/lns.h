@@ -45,6 +45,10 @@ struct NVStructStat {
   int32_t fieldCount;  // fields of a structured type, else 0
 };
 
+struct NVFieldStat {
+  int32_t bits;  // the field's width: 1 to 7 for a bit field, 8 per byte for whole bytes
+};
+
 // Callbacks of the library, on the library's own thread.
 class LNS_API ILnsListener {
  public:
@@ -103,6 +107,7 @@ class LNS_API CLns {
   int NVFNameToIndex(CNVItem* item, const char* fieldName);  // negative on failure
   int AddNVF(CNVItem* item, const char* fieldName, int index);
   int GetNVStat(CNVItem* item, NVStructStat* stat);
+  int GetNVFStat(CNVItem* item, int index, NVFieldStat* stat);  // a field added with AddNVF
 
   int SetNVFormatType(CNVItem* item, VARTYPE vt);
   int SetNVFFormatType(CNVItem* item, int index, VARTYPE vt);

@@ -96,7 +96,7 @@ int InitLns(VpiRequest* request) {
   return 0;
 }
 
-int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value) {
+int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value, ValueFault* fault) {
   DriverInstance* instance = GlobalInst.load();
   if (!instance) {
     err(kLogError, "telMAR: KestGatePutValueFromVariant, no GlobalInst (gateId = %d)",
@@ -116,10 +116,22 @@ int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value) {
 
   uint8_t cell[4] = {0, 0, 0, 0};
   char text[kGateTextMax + 1] = "";
-  if (!VariantToKestValue(value, def.gateType, cell, text)) {
+  ValueFault found;
+  if (!VariantToKestValue(value, def.gateType, cell, text, &found)) {
+    if (fault) {
+      *fault = found;  // the caller names the gate in its own line
+      return -1;
+    }
     // The host's address field need not be terminated within its 32 bytes.
-    err(kLogError, "%s: KestGatePutValueFromVariant fail on VariantToKestValue 'addr = '%.*s'",
-        name, static_cast<int>(strnlen(def.address, sizeof(def.address))), def.address);
+    int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
+    if (found.kind == kValueFaultRange || found.kind == kValueFaultNaN) {
+      char reason[kValueFaultTextSize];
+      err(kLogError, "%s: KestGatePutValueFromVariant fail, %s (gate %u, addr = '%.*s')", name,
+          FormatValueFault(found, reason, sizeof reason), gateId, addressLength, def.address);
+    } else {
+      err(kLogError, "%s: KestGatePutValueFromVariant fail on VariantToKestValue 'addr = '%.*s'",
+          name, addressLength, def.address);
+    }
     return -1;
   }
 

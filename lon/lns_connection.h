@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "lon/lns.h"
+#include "lon/value_conversion.h"
 
 struct VpiRequest;
 
@@ -22,8 +23,11 @@ class DriverListener final : public ILnsListener {
 };
 
 int InitLns(VpiRequest* request);  // 0 or 2
-// Writes value into the host gate gateId. 0, or -1 on failure.
-int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value);
+// Writes value into the host gate gateId. 0, or -1 on failure. A value that the gate cannot
+// take is logged at level 32 with the gate's id and address; with `fault` given, a conversion
+// failure is not logged here but reported in *fault (written only on failure), so that a caller
+// can log it in its own way (once per gate, say) without any text formed on success.
+int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value, ValueFault* fault = nullptr);
 // A gate that starts listening gets the value read right after its registration; the library
 // may deliver a newer update of it between the registration and that put. FirstValueExpect
 // (before the registration) and FirstValuePut (with the value read, or null) put the read value

@@ -130,11 +130,22 @@ uint32_t ReadItem(VpiRequest* request, int fieldIndex) {
           AddressOf(io));
     }
     result = 1;
-  } else if (!VariantToKestValue(&value, static_cast<uint32_t>(io->gateType), io->valueCell,
-                                 static_cast<char*>(io->valueCell))) {
-    err(kLogTrace, "%s: %s fail on VariantToKestValue (addr = '%s')", NameOf(inst), step,
-        AddressOf(io));
-    result = 1;
+  } else {
+    ValueFault fault;
+    if (!VariantToKestValue(&value, static_cast<uint32_t>(io->gateType), io->valueCell,
+                            static_cast<char*>(io->valueCell), &fault)) {
+      if (fault.kind == kValueFaultRange || fault.kind == kValueFaultNaN) {
+        // The network holds a value the gate cannot show: a failure of the gate's setup (its
+        // type or format), not a passing read error.
+        char reason[kValueFaultTextSize];
+        err(kLogError, "%s: %s fail, %s (addr = '%s')", NameOf(inst), step,
+            FormatValueFault(fault, reason, sizeof reason), AddressOf(io));
+      } else {
+        err(kLogTrace, "%s: %s fail on VariantToKestValue (addr = '%s')", NameOf(inst), step,
+            AddressOf(io));
+      }
+      result = 1;
+    }
   }
   VariantClear(&value);
   return result;

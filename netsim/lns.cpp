@@ -408,6 +408,16 @@ int CLns::GetNVStat(CNVItem* item, NVStructStat* stat) {
   return 0;
 }
 
+int CLns::GetNVFStat(CNVItem* item, int index, NVFieldStat* stat) {
+  int r;
+  if (Intercept("GetNVFStat", {index}, &r)) return r;
+  Lock lock(S().mu);
+  if (!ValidField(impl_, item, index) || !stat) return 1;
+  const lonsim::FieldDef& f = TypeOf(item).fields[index];
+  stat->bits = f.bits != 0 ? f.bits : static_cast<int32_t>(f.size * 8);
+  return 0;
+}
+
 int CLns::SetNVFormatType(CNVItem* item, VARTYPE vt) {
   int r;
   if (Intercept("SetNVFormatType", {vt}, &r)) return r;

@@ -30,11 +30,16 @@ TEST_F(NetworkTest, PassedOverAndRefusedGetALineOfTheirOwn) {
        "(/M:p) at polling rate 0 (gate 1)"},
       // Gate 4 takes the NV's format from gate 1's VT_R4 to VT_I4.
       {"/F:i", 4, 3,
-       "format of 'Building.Floor1.Room101.nvoSpaceTemp' changed from vt 4 (gate 1) "
-       "to vt 3 (gate 4)"},
-      {"/F:i", 5, 3, nullptr},                                           // the same format again
-      {"", 4, 3, "changed from vt 3 (gate 5) to vt 4 (gate 4)"},         // gate 4 parsed again
-      {"/F:b", 8, 7, "changed from vt 4 (gate 4) to vt 8209 (gate 8)"},  // text gate: hex digits
+       "format of 'Building.Floor1.Room101.nvoSpaceTemp' changed from /F:r real (gate 1) to "
+       "/F:i integer (gate 4): both gates share it, so gate 1 now gets /F:i integer too and loses "
+       "the decimals"},
+      {"/F:i", 5, 3, nullptr},  // the same format again
+      {"", 4, 3,
+       "from /F:i integer (gate 5) to /F:r real (gate 4): both gates share it, so gate 5 now gets "
+       "/F:r real too"},  // gate 4 parsed again
+      {"/F:b", 8, 7,
+       "from /F:r real (gate 4) to /F:b binary (gate 8): both gates share it, so gate 4 now gets "
+       "/F:b binary too and fails to read unless it is a text gate"},  // text gate: hex digits
       {"/F:b", 9, 3, "has the byte-array format (/F:b), which only a text gate (type 7) can read"},
   };
   for (const auto& step : steps) {
@@ -53,7 +58,8 @@ TEST_F(NetworkTest, PassedOverAndRefusedGetALineOfTheirOwn) {
   ASSERT_EQ(Parse(kLampValue + "/F:d", 6, 3), 0u);
   ASSERT_EQ(Parse(kLampValue + "/F:i", 7, 3), 0u);
   ASSERT_EQ(Errors().size(), 1u);
-  EXPECT_NE(Errors()[0].find("ParseNVF format of '" + kLampValue + "' changed from vt 11 (gate 6)"),
+  EXPECT_NE(Errors()[0].find("ParseNVF format of '" + kLampValue +
+                             "' changed from /F:d discrete (gate 6) to /F:i integer"),
             std::string::npos);
 
   // Writes that are refused before the network is asked.
@@ -216,6 +222,51 @@ TEST_F(BindingTest, FieldIndexMustFitItsByte) {
   }
 }
 
+// A boolean gate shows one bit: a field of several bits on one gets a level-32 line at parse
+// (the gate binds all the same); a one-bit field, or an integer gate, none.
+TEST_F(BindingTest, BooleanGateOnAFieldOfSeveralBitsIsSaidAtParse) {
+  dir_.WriteFile("bits.net",
+                 "subsystem Plant\n"
+                 "device Plant.Unit handle 1 neuron 00A1B2C3D601 program 9000A7200A040410\n"
+                 "block Plant.Unit.Ctl\n"
+                 "nv Plant.Unit.nvoDoor output SNVT_ent_status\n"
+                 "nv Plant.Unit.nvoCard output SNVT_ISO_7811\n"
+                 "nv Plant.Unit.nvoLamp output SNVT_switch value 100 1\n");
+  inst_->lns->Release();
+  inst_->lns = CLns::GetLnsObject(0, 0, 1, '.', "", "", "");
+  ASSERT_NE(inst_->lns, nullptr);
+  ASSERT_EQ(inst_->lns->Init(nullptr, 1), 0);
+  ASSERT_EQ(inst_->lns->Open("bits.net", "", "", ""), 0) << lonsim::LastError();
+  const struct {
+    const char* field;
+    uint32_t type;
+    int bits;  // 0: no line
+  } rows[] = {
+      {"Plant.Unit.nvoCard.digit1", 6, 4},     {"Plant.Unit.nvoLamp.value", 6, 8},
+      {"Plant.Unit.nvoDoor.unlocked", 6, 0},   {"Plant.Unit.nvoCard.digit2", 0, 0},
+      {"Plant.Unit.nvoLamp.state /F:i", 6, 8},
+  };
+  uint32_t gate = 90;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.field);
+    kesthost::ClearLog();
+    ASSERT_EQ(Parse(row.field, gate, row.type), 0u);
+    std::vector<std::string> errors = Errors();
+    ASSERT_EQ(errors.size(), row.bits ? 1u : 0u) << (errors.empty() ? "" : errors[0]);
+    if (row.bits) {
+      std::string address = row.field;
+      address.erase(address.find_first_of(' ') == std::string::npos ? address.size()
+                                                                    : address.find(' '));
+      EXPECT_EQ(errors[0], "TelMAR: ParseNVF '" + address + "' is a field of " +
+                               std::to_string(row.bits) + " bits on a boolean gate (gate " +
+                               std::to_string(gate) +
+                               "): every value but 0 reads as 1 (true); an integer gate shows "
+                               "its values");
+    }
+    ++gate;
+  }
+}
+
 TEST_F(BindingTest, NodeGates) {
   const int32_t hNode = lonsim::DeviceHandle(kRoom);
   GateAddressParams p;
@@ -238,11 +289,22 @@ TEST_F(BindingTest, NodeGates) {
   EXPECT_EQ(messages[1].lParam, 61);
   EXPECT_EQ(lonsim::CallCount("AddNV") + lonsim::CallCount("PollNV"), 0);
 
+  // The first value is the node's state at parse time: 0 for a detached device.
+  ASSERT_TRUE(lonsim::SetDeviceAttached(kRoom, false));
+  lonsim::Drain();
+  ASSERT_EQ(Parse(kRoom, 61, 1, &p), 0u);
+  messages = TakeMessages();
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].id, 2025u);
+  EXPECT_EQ(messages[0].wParam, 0u);
+  ASSERT_TRUE(lonsim::SetDeviceAttached(kRoom, true));
+  lonsim::Drain();
+
   EXPECT_EQ(Parse(kRoom, 62, 3, &p), 1u);
   EXPECT_EQ(p.bindingWord, 0u);
   EXPECT_EQ(Errors().back(),
             "TelMAR: ParseNode '" + kRoom + "' fail, invalid gateType (not integer 3)");
-  EXPECT_EQ(lonsim::CallCount("GetAppDeviceHandle"), 2);
+  EXPECT_EQ(lonsim::CallCount("GetAppDeviceHandle"), 3);
 
   const struct {
     int32_t handle;

@@ -52,6 +52,22 @@ TEST_F(NetworkDriverTest, FailedConnectionFailsColdStartAndIsReleasedByEndVpi) {
   EXPECT_EQ(kesthost::CallCount("KestMkClient"), 0u);
   EXPECT_NE(inst()->lns, nullptr);  // kept until EndVpi
   EXPECT_EQ(lonsim::CallCount("Release"), 0);
+
+  // Each parse then says the cause, once, not that the name is missing.
+  const std::string address = std::string(kRoom101) + ".nvoSpaceTemp";
+  for (int parse = 1; parse <= 2; ++parse) {
+    GateAddressParams params{};
+    params.address = address.c_str();
+    params.gateId = 7;
+    params.gateType = 3;
+    EXPECT_EQ(Call(kSingleAddressParser, &params), 1u);
+    EXPECT_EQ(kesthost::LogCount("TelMAR: SingleAddressParser fail, the driver is not started "
+                                 "(its ColdStart failed) (addr = '" +
+                                     address + "')",
+                                 32),
+              size_t(parse));
+  }
+  EXPECT_FALSE(kesthost::LogContains("not found in Lon tree"));
   ASSERT_EQ(EndVpi(), 0u);
   EXPECT_EQ(lonsim::CallCount("Release"), 1);
 }

@@ -136,6 +136,19 @@ TEST_F(SingleIoTest, FailedReadsAndWritesSayWhichStepFailed) {
   EXPECT_EQ(cell, kPoison);
   ASSERT_EQ(Io(kSingleRead, kBindNV, temp, 3, &cell), 0u);
   EXPECT_EQ(AsFloat(cell), 21.5f);
+
+  // A network value that the gate type cannot hold fails the read with the value and the range,
+  // at level 32: four BCD digits do not hold -2.5.
+  ASSERT_TRUE(lonsim::SetNVValue(kSpaceTemp, -2.5));
+  lonsim::Drain();
+  cell = kPoison;
+  kesthost::ClearLog();
+  EXPECT_EQ(Io(kSingleRead, kBindNV, Item(kSpaceTemp, VT_R4), 2, &cell), 1u);
+  EXPECT_EQ(cell, kPoison);
+  EXPECT_TRUE(
+      kesthost::LogContains("TelMAR: NVSingleRead fail, value -2.5 does not fit gate type "
+                            "2 (four-digit BCD, 0 to 9999) (addr = 'gate.addr')",
+                            32));
 }
 
 TEST_F(SingleIoTest, WritesReachTheNetworkAndTextIsCutAtEighty) {

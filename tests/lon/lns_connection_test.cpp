@@ -232,6 +232,23 @@ TEST_F(LnsConnection, PutValueFailuresNameTheGate) {
       32));
   VariantClear(&letters);
 
+  // A value the gate type cannot hold: logged with the value, the range and the gate, or, for a
+  // caller that asks, reported in the fault record alone.
+  AddGate(kBcdGate, kGateBcd, "Room.nvoCount");
+  VARIANT count = OfI2(12873);
+  EXPECT_EQ(KestGatePutValueFromVariant(kBcdGate, &count), -1);
+  const std::string line =
+      "TelMAR: KestGatePutValueFromVariant fail, value 12873 does not fit "
+      "gate type 2 (four-digit BCD, 0 to 9999) (gate " +
+      std::to_string(kBcdGate) + ", addr = 'Room.nvoCount')";
+  EXPECT_TRUE(kesthost::LogContains(line, 32)) << line;
+  kesthost::ClearLog();
+  ValueFault fault;
+  EXPECT_EQ(KestGatePutValueFromVariant(kBcdGate, &count, &fault), -1);
+  EXPECT_EQ(fault.kind, kValueFaultRange);
+  EXPECT_EQ(fault.value, 12873);
+  EXPECT_FALSE(kesthost::LogContains("KestGatePutValueFromVariant fail"));
+
   VARIANT v = OfI2(1);
   EXPECT_EQ(KestGatePutValueFromVariant(999, &v), -1);
   EXPECT_TRUE(kesthost::LogContains(

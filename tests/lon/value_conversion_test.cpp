@@ -39,12 +39,11 @@ TEST_F(ValueConversion, GateTypesMapToVariantTypes) {
   EXPECT_EQ(GateTypeToVariantType(0x10002), VT_EMPTY);
 }
 
-TEST_F(ValueConversion, BcdEncodingClampsAndPacksDigits) {
+TEST_F(ValueConversion, BcdEncodingPacksDigits) {
   const struct {
     int16_t value;
     uint16_t bcd;
-  } rows[] = {{1234, 0x1234}, {9999, 0x9999}, {10000, 0x9999}, {32767, 0x9999}, {0, 0},
-              {-1, 0},        {-32768, 0},    {7, 0x0007},     {907, 0x0907},   {5060, 0x5060}};
+  } rows[] = {{1234, 0x1234}, {9999, 0x9999}, {0, 0}, {7, 0x0007}, {907, 0x0907}, {5060, 0x5060}};
   for (const auto& row : rows) {
     VARIANT v = OfI2(row.value);
     Cell cell = Poisoned();
@@ -180,7 +179,6 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
     const char* message;
   } rows[] = {
       {u"abc", kGateFloat, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 4"},
-      {u"40000", kGateInt16, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 2"},
       {u"15x", kGateInt32, "telMAR: VariantToKestValue fail on VariantChangeType() 8 -> 3"},
   };
   for (const auto& row : rows) {
@@ -197,22 +195,100 @@ TEST_F(ValueConversion, CoercionThatFailsLeavesOutputsUntouched) {
   }
 }
 
-// The platform's own coercion turns a NaN into an arbitrary integer; the driver refuses it.
-TEST_F(ValueConversion, NaNIsRefusedForIntegerGatesOnEveryPlatform) {
-  for (uint32_t type : {kGateInt16, kGateInt32}) {
-    kesthost::ClearLog();
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_R4;
-    v.fltVal = std::numeric_limits<float>::quiet_NaN();
-    Cell cell = Poisoned();
-    EXPECT_EQ(VariantToKestValue(&v, type, cell.data(), nullptr), 0);
-    EXPECT_EQ(cell, Poisoned());
-    EXPECT_EQ(v.vt, VT_R4);
-    std::string line = "telMAR: VariantToKestValue fail on VariantChangeType() 4 -> " +
-                       std::to_string(type == kGateInt16 ? VT_I2 : VT_I4);
-    EXPECT_TRUE(kesthost::LogContains(line, 32)) << line;
+// A value that the gate type cannot hold is refused, never clamped or wrapped: a NaN, a number
+// beyond the type's range (the platform's coercion refuses those for the integer types; four
+// BCD digits hold only 0 to 9999). With a fault record the caller learns why and nothing is
+// logged; without one the conversion logs the reason itself.
+TEST_F(ValueConversion, ValuesAGateTypeCannotHoldAreRefusedWithTheReason) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  struct {
+    VARIANT value;
+    uint32_t type;
+    uint8_t kind;  // kValueFaultNone: taken, into `cell`
+    const char* reason;
+    Cell cell;
+  } rows[] = {
+      {OfI4(32767), kGateInt16, kValueFaultNone, nullptr, Half(0x7FFF)},
+      {OfI4(48211),
+       kGateInt16,
+       kValueFaultRange,
+       "value 48211 does not fit gate type 0 (16-bit integer, -32768 to 32767)",
+       {}},
+      {OfI4(-32769), kGateInt16b, kValueFaultRange, "value -32769 does not fit gate type 1", {}},
+      {OfText(u"40000"), kGateInt16, kValueFaultRange, "value 40000 does not fit gate type 0", {}},
+      {OfR4(nan), kGateInt16, kValueFaultNaN, "value NaN does not fit gate type 0", {}},
+      {OfR4(9999), kGateBcd, kValueFaultNone, nullptr, Half(0x9999)},
+      {OfR4(-0.4f), kGateBcd, kValueFaultNone, nullptr, Half(0)},
+      {OfI2(12873),
+       kGateBcd,
+       kValueFaultRange,
+       "value 12873 does not fit gate type 2 (four-digit BCD, 0 to 9999)",
+       {}},
+      {OfI2(10000), kGateBcd, kValueFaultRange, "value 10000 does not fit gate type 2", {}},
+      {OfR4(-2.5f), kGateBcd, kValueFaultRange, "value -2.5 does not fit gate type 2", {}},
+      {OfI2(-1), kGateBcd, kValueFaultRange, "value -1 does not fit gate type 2", {}},
+      {OfR4(40000), kGateBcd, kValueFaultRange, "value 40000 does not fit gate type 2", {}},
+      {OfR4(nan), kGateBcd, kValueFaultNaN, "value NaN does not fit gate type 2", {}},
+      {OfText(u"1e40"),
+       kGateFloat,
+       kValueFaultRange,
+       "a value (vt 8) beyond what gate type 3 holds (32-bit float",
+       {}},
+      {OfR4(3e9f),
+       kGateInt32,
+       kValueFaultRange,
+       "value 3000000000 does not fit gate type 4 (32-bit integer, -2147483648 to 2147483647)",
+       {}},
+      {OfR4(-3e9f),
+       kGateInt32b,
+       kValueFaultRange,
+       "value -3000000000 does not fit gate type 5",
+       {}},
+      {OfR4(nan), kGateInt32, kValueFaultNaN, "value NaN does not fit gate type 4", {}},
+      {OfR4(nan),
+       kGateBool,
+       kValueFaultNaN,
+       "value NaN does not fit gate type 6 (boolean, false or true)",
+       {}},
+      {OfR4(0.25f), kGateBool, kValueFaultNone, nullptr, Half(1)},
+  };
+  for (const auto& row : rows) {
+    for (bool withRecord : {true, false}) {
+      SCOPED_TRACE(std::string(row.reason ? row.reason : "taken") +
+                   (withRecord ? ", with a fault record" : ", logged"));
+      kesthost::ClearLog();
+      VARIANT v;
+      VariantInit(&v);
+      ASSERT_EQ(VariantCopy(&v, &row.value), S_OK);
+      Cell cell = Poisoned();
+      ValueFault fault;
+      fault.kind = 0xEE;  // poisoned: a success must leave it alone
+      int ok =
+          VariantToKestValue(&v, row.type, cell.data(), nullptr, withRecord ? &fault : nullptr);
+      if (row.kind == kValueFaultNone) {
+        EXPECT_EQ(ok, 1);
+        EXPECT_EQ(cell, row.cell);
+        EXPECT_EQ(fault.kind, 0xEE);
+      } else {
+        EXPECT_EQ(ok, 0);
+        EXPECT_EQ(cell, Poisoned());
+        if (withRecord) {
+          EXPECT_EQ(fault.kind, row.kind);
+          EXPECT_EQ(fault.gateType, row.type);
+          char text[kValueFaultTextSize];
+          EXPECT_NE(std::string(FormatValueFault(fault, text, sizeof text)).find(row.reason),
+                    std::string::npos)
+              << text;
+          EXPECT_FALSE(kesthost::LogContains("telMAR: VariantToKestValue fail", 32));
+        } else {
+          EXPECT_TRUE(kesthost::LogContains(
+              std::string("telMAR: VariantToKestValue fail, ") + row.reason, 32));
+        }
+      }
+      VariantClear(&v);
+    }
   }
+  for (auto& row : rows) VariantClear(&row.value);
 }
 
 TEST_F(ValueConversion, TextIsCutAtEightyBytesOnWholeCharacters) {

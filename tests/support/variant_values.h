@@ -14,6 +14,22 @@ inline VARIANT OfI2(int16_t v) {
   return out;
 }
 
+inline VARIANT OfI4(int32_t v) {
+  VARIANT out;
+  VariantInit(&out);
+  out.vt = VT_I4;
+  out.lVal = v;
+  return out;
+}
+
+inline VARIANT OfR4(float v) {
+  VARIANT out;
+  VariantInit(&out);
+  out.vt = VT_R4;
+  out.fltVal = v;
+  return out;
+}
+
 inline VARIANT OfText(const std::u16string& s) {
   VARIANT out;
   VariantInit(&out);
