@@ -47,7 +47,7 @@ DefRead ReadGateDef(DriverInstance* instance, GateAddressParams* params, const c
 CNVItem* AddKnownNV(DriverInstance* instance, const std::string& nvName) {
   int unused = 0;
   CNVItem* item = instance->lns->AddNV(nvName.c_str(), &unused);
-  if (item) instance->knownItems.insert(item);
+  if (item) instance->knownItems.try_emplace(item);
   return item;
 }
 
@@ -106,7 +106,8 @@ void NoteFormat(DriverInstance* instance, const GateAddressParams* params, const
         "read, as hex digits: reads of gate %u (type %u) will fail",
         instance->name.c_str(), binder, lonPart.c_str(), params->gateId, params->gateType);
   }
-  DriverInstance::ItemFormat& entry = instance->itemFormats[{item, field}];
+  DriverInstance::ItemFormat& entry =
+      field < 0 ? instance->knownItems[item] : instance->itemFormats[{item, field}];
   if (entry.gateId != 0 && entry.gateId != params->gateId && entry.formatType != formatType) {
     GateBinding** other = instance->bindingMap.Find(entry.gateId);
     uint8_t kind = field < 0 ? kBindNV : kBindNVF;

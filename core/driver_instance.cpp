@@ -71,7 +71,7 @@ void InstanceTeardown(DriverInstance* inst) {
     inst->nodeMap.Free();
   }
   inst->macros.RemoveAll();
-  std::unordered_set<CNVItem*>().swap(inst->knownItems);
+  decltype(inst->knownItems)().swap(inst->knownItems);
   decltype(inst->itemFormats)().swap(inst->itemFormats);
   inst->initialised = 0;
   // The record is gone for the driver; nothing may follow GlobalInst into it any more.

@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "config/macro_table.h"
 #include "core/gate_map.h"
@@ -67,15 +67,17 @@ struct DriverInstance {
   // not started instead of failing each look-up on a half-opened network.
   int32_t startFailed = 0;
 
-  // Every item this instance's parser got from AddNV: reads and writes refuse any other
-  // pointer that a host hands back.
-  std::unordered_set<CNVItem*> knownItems;
-  // The data format each item (field -1) or item field was last given, and by which gate's
-  // parse: all gates on one item share its format, so a parse that changes it is told.
+  // The data format an item or item field was last given, and by which gate's parse: all gates
+  // on one item share its format, so a parse that changes it is told.
   struct ItemFormat {
-    uint32_t gateId;
-    uint16_t formatType;
+    uint32_t gateId = 0;
+    uint16_t formatType = 0;
   };
+  // Every item this instance's parser got from AddNV, with the format of the NV itself: reads
+  // and writes refuse any other pointer that a host hands back. One entry per item keeps a
+  // bound NV gate small.
+  std::unordered_map<CNVItem*, ItemFormat> knownItems;
+  // The formats of item fields.
   std::map<std::pair<CNVItem*, int>, ItemFormat> itemFormats;
 };
 

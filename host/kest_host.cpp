@@ -1,5 +1,6 @@
 #include "host/kest_host.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -7,7 +8,9 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
+#include <utility>
 
 #include "core/host_api.h"
 
@@ -19,6 +22,68 @@ struct Failure {
   int times;
 };
 
+// A recorded call as kept: the name is one of the API's literal names and at most kMaxArgs
+// integer arguments sit in place, so recording a call allocates nothing unless it has a text.
+// Call records are built from it only when the history is read.
+constexpr size_t kMaxArgs = 8;
+struct CallEntry {
+  const char* name = "";
+  uint8_t argCount = 0;
+  int64_t args[kMaxArgs] = {};
+  std::string text;
+  double real = 0;
+};
+
+Call ToCall(const CallEntry& e) {
+  Call c;
+  c.name = e.name;
+  c.args.assign(e.args, e.args + e.argCount);
+  c.text = e.text;
+  c.real = e.real;
+  return c;
+}
+
+// The latest entries, oldest first; all of them while limit is 0, else at most limit, kept in a
+// ring that reuses its slots instead of freeing and allocating one per entry.
+template <typename T>
+struct History {
+  std::vector<T> items;
+  size_t first = 0;  // index of the oldest entry once the ring is full
+  size_t limit = 0;
+
+  size_t size() const { return items.size(); }
+  const T& at(size_t i) const { return items[(first + i) % items.size()]; }
+  void clear() {
+    items.clear();
+    first = 0;
+  }
+  void push(T&& entry) {
+    if (limit == 0 || items.size() < limit) {
+      items.push_back(std::move(entry));
+    } else {
+      items[first] = std::move(entry);
+      first = (first + 1) % limit;
+    }
+  }
+  void setLimit(size_t entries) {
+    size_t keep = entries && items.size() > entries ? entries : items.size();
+    std::vector<T> latest;
+    latest.reserve(keep);
+    for (size_t i = items.size() - keep; i < items.size(); ++i)
+      latest.push_back(std::move(slot(i)));
+    items = std::move(latest);
+    first = 0;
+    limit = entries;
+  }
+  template <typename F>
+  void forEach(F f) const {
+    for (size_t i = 0; i < items.size(); ++i) f(at(i));
+  }
+
+ private:
+  T& slot(size_t i) { return items[(first + i) % items.size()]; }
+};
+
 struct HostState {
   std::mutex lock;
   std::map<uint32_t, Gate> gates;
@@ -28,11 +93,10 @@ struct HostState {
   uint8_t nextClient = 1;
   uint8_t client = 0;
   // The history: the latest calls and log lines, at most historyLimit of each (0: all).
-  std::deque<Call> calls;
-  std::deque<LogLine> log;
-  size_t historyLimit = 0;
+  History<CallEntry> calls;
+  History<LogLine> log;
   uint64_t logTotal = 0;  // log lines ever kept, dropped ones included
-  std::map<std::string, Failure> failures;
+  std::map<std::string, Failure, std::less<>> failures;
   uint16_t samplerResult = 0;
   int32_t samplerActive = 0;
   std::function<void(int, const std::string&)> logSink;
@@ -45,28 +109,35 @@ HostState& State() {
 }
 
 // Records the call; returns true with *result set when the call is to fail.
-bool Record(HostState& s, Call call, uint16_t* result) {
-  auto it = s.failures.find(call.name);
-  s.calls.push_back(std::move(call));
-  if (s.historyLimit && s.calls.size() > s.historyLimit) s.calls.pop_front();
+bool Record(HostState& s, CallEntry call, uint16_t* result) {
+  const char* name = call.name;
+  s.calls.push(std::move(call));
+  if (s.failures.empty()) return false;
+  auto it = s.failures.find(std::string_view(name));
   if (it == s.failures.end()) return false;
   *result = it->second.result;
   if (--it->second.times <= 0) s.failures.erase(it);
   return true;
 }
 
-Call MakeCall(const char* name, std::initializer_list<int64_t> args, const char* text = nullptr) {
-  Call c;
+CallEntry MakeCall(const char* name, std::initializer_list<int64_t> args,
+                   const char* text = nullptr) {
+  CallEntry c;
   c.name = name;
-  c.args = args;
+  for (int64_t a : args) {
+    if (c.argCount < kMaxArgs) c.args[c.argCount++] = a;
+  }
   if (text) c.text = text;
   return c;
 }
 
+// Hands the put gate to the sink, if there is one, outside the lock.
 void NotifyPut(HostState& s, const Gate& g, std::unique_lock<std::mutex>& held) {
+  if (!s.putSink) return;
   auto sink = s.putSink;
+  Gate copy = g;
   held.unlock();
-  if (sink) sink(g);
+  sink(copy);
 }
 
 }  // namespace
@@ -155,7 +226,10 @@ uint8_t CurrentClient() {
 std::vector<LogLine> Log() {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  return std::vector<LogLine>(s.log.begin(), s.log.end());
+  std::vector<LogLine> lines;
+  lines.reserve(s.log.size());
+  s.log.forEach([&](const LogLine& l) { lines.push_back(l); });
+  return lines;
 }
 
 uint64_t LogTotal() {
@@ -170,7 +244,7 @@ bool LogContainsSince(const std::string& text, uint64_t sequence) {
   uint64_t first = s.logTotal - s.log.size();  // the sequence number of s.log.front()
   size_t skip = sequence > first ? static_cast<size_t>(sequence - first) : 0;
   for (size_t i = skip; i < s.log.size(); ++i) {
-    if (s.log[i].text.find(text) != std::string::npos) return true;
+    if (s.log.at(i).text.find(text) != std::string::npos) return true;
   }
   return false;
 }
@@ -178,18 +252,17 @@ bool LogContainsSince(const std::string& text, uint64_t sequence) {
 void SetHistoryLimit(size_t entries) {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  s.historyLimit = entries;
-  while (entries && s.log.size() > entries) s.log.pop_front();
-  while (entries && s.calls.size() > entries) s.calls.pop_front();
+  s.log.setLimit(entries);
+  s.calls.setLimit(entries);
 }
 
 size_t LogCount(const std::string& text, int level) {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
   size_t n = 0;
-  for (const LogLine& l : s.log) {
+  s.log.forEach([&](const LogLine& l) {
     if ((level < 0 || l.level == level) && l.text.find(text) != std::string::npos) ++n;
-  }
+  });
   return n;
 }
 
@@ -206,23 +279,26 @@ void ClearLog() {
 std::vector<Call> Calls() {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  return std::vector<Call>(s.calls.begin(), s.calls.end());
+  std::vector<Call> calls;
+  calls.reserve(s.calls.size());
+  s.calls.forEach([&](const CallEntry& e) { calls.push_back(ToCall(e)); });
+  return calls;
 }
 
 size_t CallCount(const std::string& name) {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
   size_t n = 0;
-  for (const Call& c : s.calls) n += c.name == name;
+  s.calls.forEach([&](const CallEntry& e) { n += name == e.name; });
   return n;
 }
 
 bool LastCall(const std::string& name, Call* out) {
   HostState& s = State();
   std::lock_guard<std::mutex> g(s.lock);
-  for (auto it = s.calls.rbegin(); it != s.calls.rend(); ++it) {
-    if (it->name == name) {
-      if (out) *out = *it;
+  for (size_t i = s.calls.size(); i-- > 0;) {
+    if (name == s.calls.at(i).name) {
+      if (out) *out = ToCall(s.calls.at(i));
       return true;
     }
   }
@@ -277,7 +353,7 @@ bool WaitFor(const std::function<bool()>& cond, int timeoutMs) {
 
 }  // namespace kesthost
 
-using kesthost::Call;
+using kesthost::CallEntry;
 using kesthost::Gate;
 using kesthost::HostState;
 using kesthost::MakeCall;
@@ -354,7 +430,9 @@ uint16_t KestGetGateDef(uint8_t clientId, uint32_t gateId, GateDef* def) {
   if (it == s.gates.end()) return 3;
   std::memset(def, 0, sizeof(*def));
   def->gateType = it->second.type;
-  std::snprintf(def->address, sizeof(def->address), "%s", it->second.address.c_str());
+  // As much of the address as fits, always terminated.
+  const std::string& address = it->second.address;
+  std::memcpy(def->address, address.data(), std::min(address.size(), sizeof(def->address) - 1));
   def->updateMode = it->second.updateMode;
   def->pollingRate = it->second.pollingRate;
   return 0;
@@ -381,7 +459,7 @@ uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, doubl
   HostState& s = State();
   std::unique_lock<std::mutex> g(s.lock);
   uint16_t rc = 0;
-  Call c = MakeCall("KestPutGateVal", {clientId, gateId, count, a, b});
+  CallEntry c = MakeCall("KestPutGateVal", {clientId, gateId, count, a, b});
   c.real = value;
   if (Record(s, std::move(c), &rc)) return rc;
   auto it = s.gates.find(gateId);
@@ -389,8 +467,7 @@ uint16_t KestPutGateVal(uint8_t clientId, uint32_t gateId, uint32_t count, doubl
   it->second.value = value;
   it->second.lastPut = Gate::kPutValue;
   ++it->second.puts;
-  Gate copy = it->second;
-  kesthost::NotifyPut(s, copy, g);
+  kesthost::NotifyPut(s, it->second, g);
   return 0;
 }
 
@@ -406,8 +483,7 @@ uint16_t KestPutGateRawValue(uint8_t clientId, uint32_t gateId, uint32_t rawValu
   it->second.raw = rawValue;
   it->second.lastPut = Gate::kPutRaw;
   ++it->second.puts;
-  Gate copy = it->second;
-  kesthost::NotifyPut(s, copy, g);
+  kesthost::NotifyPut(s, it->second, g);
   return 0;
 }
 
@@ -422,8 +498,7 @@ uint16_t KestPutGateStr(uint8_t clientId, uint32_t gateId, uint32_t mode, const 
   it->second.text = text ? text : "";
   it->second.lastPut = Gate::kPutText;
   ++it->second.puts;
-  Gate copy = it->second;
-  kesthost::NotifyPut(s, copy, g);
+  kesthost::NotifyPut(s, it->second, g);
   return 0;
 }
 
@@ -455,9 +530,8 @@ void err(int level, const char* format, ...) {
   va_end(args);
   HostState& s = State();
   std::unique_lock<std::mutex> g(s.lock);
-  s.log.push_back(kesthost::LogLine{level, line});
+  s.log.push(kesthost::LogLine{level, line});
   ++s.logTotal;
-  if (s.historyLimit && s.log.size() > s.historyLimit) s.log.pop_front();
   auto sink = s.logSink;
   g.unlock();
   if (sink) sink(level, line);

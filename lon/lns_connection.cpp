@@ -5,6 +5,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "core/driver_instance.h"
 #include "core/host_api.h"
@@ -32,6 +33,165 @@ void NoteDelivered(uint32_t gateId) {
   if (firstValuePending.load() && firstValueGate == gateId) firstValueOvertaken = true;
 }
 
+uint32_t RawValue(const uint8_t cell[4]) {
+  return static_cast<uint32_t>(cell[0]) | (static_cast<uint32_t>(cell[1]) << 8) |
+         (static_cast<uint32_t>(cell[2]) << 16) | (static_cast<uint32_t>(cell[3]) << 24);
+}
+
+// Gates whose listened updates could not be put. Each is logged once, when its first update
+// fails, and again only after a value of it has fitted: a fast NV does not flood the log.
+// `failingGateCount` lets a listened update skip the lock while no gate fails.
+std::atomic<size_t> failingGateCount{0};
+std::mutex failingGatesLock;
+std::vector<uint32_t> failingGates;  // guarded by failingGatesLock
+
+// Removes gateId from the failing gates; true when it was there.
+bool ForgetFailing(uint32_t gateId) {
+  if (failingGateCount.load() == 0) return false;
+  std::lock_guard<std::mutex> held(failingGatesLock);
+  for (size_t i = 0; i < failingGates.size(); ++i) {
+    if (failingGates[i] == gateId) {
+      failingGates[i] = failingGates.back();
+      failingGates.pop_back();
+      failingGateCount.store(failingGates.size());
+      return true;
+    }
+  }
+  return false;
+}
+
+// Adds gateId to the failing gates; true when it was not there yet (its failure is news).
+bool NoteFailing(uint32_t gateId) {
+  std::lock_guard<std::mutex> held(failingGatesLock);
+  for (uint32_t failing : failingGates) {
+    if (failing == gateId) return false;
+  }
+  try {
+    failingGates.push_back(gateId);
+  } catch (const std::bad_alloc&) {
+    return true;  // not kept: the next failure of the gate is logged again
+  }
+  failingGateCount.store(failingGates.size());
+  return true;
+}
+
+const char* GateTypeText(uint32_t gateType) {
+  switch (gateType) {
+    case kGateInt16:
+    case kGateInt16b:
+      return "16-bit integer";
+    case kGateBcd:
+      return "four-digit BCD";
+    case kGateFloat:
+      return "32-bit float";
+    case kGateInt32:
+    case kGateInt32b:
+      return "32-bit integer";
+    case kGateBool:
+      return "boolean";
+    case kGateText:
+      return "text";
+    default:
+      return "unknown";
+  }
+}
+
+// The value of a network update for a log line.
+void DescribeValue(const VARIANT* value, char* out, size_t size) {
+  switch (value->vt) {
+    case VT_I2:
+      std::snprintf(out, size, "%d", static_cast<int>(value->iVal));
+      break;
+    case VT_I4:
+      std::snprintf(out, size, "%ld", static_cast<long>(value->lVal));
+      break;
+    case VT_R4:
+      std::snprintf(out, size, "%.9g", static_cast<double>(value->fltVal));
+      break;
+    case VT_BOOL:
+      std::snprintf(out, size, "%s", value->boolVal ? "true" : "false");
+      break;
+    case VT_BSTR:
+      std::snprintf(out, size, "a text of %u characters",
+                    static_cast<unsigned>(SysStringLen(value->bstrVal)));
+      break;
+    case VT_ARRAY_UI1:
+      std::snprintf(out, size, "an array of %u bytes",
+                    static_cast<unsigned>(ByteArraySize(value->parray)));
+      break;
+    default:
+      std::snprintf(out, size, "of variant type %d", static_cast<int>(value->vt));
+      break;
+  }
+}
+
+enum PutResult { kPutDone, kPutNoDefinition, kPutNoFit };
+
+// The line of a value that gate gateId cannot take: the value and the gate type's range where
+// the value is the cause, else the conversion that failed.
+void LogNotFitting(const char* name, uint32_t gateId, const GateDef& def, const ValueFault& found) {
+  // The host's address field need not be terminated within its 32 bytes.
+  int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
+  if (found.kind == kValueFaultRange || found.kind == kValueFaultNaN) {
+    char reason[kValueFaultTextSize];
+    err(kLogError, "%s: KestGatePutValueFromVariant fail, %s (gate %u, addr = '%.*s')", name,
+        FormatValueFault(found, reason, sizeof reason), static_cast<unsigned>(gateId),
+        addressLength, def.address);
+  } else {
+    err(kLogError, "%s: KestGatePutValueFromVariant fail on VariantToKestValue 'addr = '%.*s'",
+        name, addressLength, def.address);
+  }
+}
+
+// Writes value into the host gate gateId, whose definition it reads into *def. A value the gate
+// cannot take leaves its reason in *found. Logs nothing: each caller says what failed its way.
+PutResult PutGateValue(DriverInstance* instance, uint32_t gateId, VARIANT* value, GateDef* def,
+                       ValueFault* found) {
+  uint8_t clientId = instance->clientId.load();
+
+  std::memset(def, 0, sizeof(*def));
+  if (KestGetGateDef(clientId, gateId, def) != 0) return kPutNoDefinition;
+
+  uint8_t cell[4] = {0, 0, 0, 0};
+  char text[kGateTextMax + 1];
+  text[0] = '\0';
+  if (!VariantToKestValue(value, def->gateType, cell, text, found)) return kPutNoFit;
+
+  if (def->gateType == kGateText) {
+    KestPutGateStr(clientId, gateId, 2, text, 0, 0);
+  } else {
+    KestPutGateRawValue(clientId, gateId, RawValue(cell), 0, 2, 0, 0);
+  }
+  return kPutDone;
+}
+
+// A listened update of gateId that could not be put: logged with its reason unless the gate's
+// failure is logged already.
+void ReportUpdateNotPut(DriverInstance* instance, uint32_t gateId, const VARIANT* value,
+                        const GateDef& def, PutResult result, const ValueFault& found) {
+  if (!NoteFailing(gateId)) return;
+  const char* name = instance->name.c_str();
+  int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
+  if (result == kPutNoDefinition) {
+    err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)", name,
+        static_cast<int>(gateId));
+    err(kLogError,
+        "%s: OnNetworkVariableUpdate, update of gate %u not put: the host has no definition of "
+        "the gate (logged once until an update is put again)",
+        name, static_cast<unsigned>(gateId));
+    return;
+  }
+  LogNotFitting(name, gateId, def, found);
+  char shown[64];
+  DescribeValue(value, shown, sizeof shown);
+  err(kLogError,
+      "%s: OnNetworkVariableUpdate, update of gate %u not put: the value %s does not fit a %s "
+      "gate (type %u, addr = '%.*s'); the gate keeps its last value (logged once until a value "
+      "fits again)",
+      name, static_cast<unsigned>(gateId), shown, GateTypeText(def.gateType),
+      static_cast<unsigned>(def.gateType), addressLength, def.address);
+}
+
 // The instance when the driver is registered with the host, else null with the operation's
 // message logged. clientId is read once: a host shutdown may clear it meanwhile.
 DriverInstance* ListenerInstance(const char* message, uint8_t* clientId) {
@@ -43,11 +203,6 @@ DriverInstance* ListenerInstance(const char* message, uint8_t* clientId) {
   }
   *clientId = id;
   return instance;
-}
-
-uint32_t RawValue(const uint8_t cell[4]) {
-  return static_cast<uint32_t>(cell[0]) | (static_cast<uint32_t>(cell[1]) << 8) |
-         (static_cast<uint32_t>(cell[2]) << 16) | (static_cast<uint32_t>(cell[3]) << 24);
 }
 
 }  // namespace
@@ -103,47 +258,25 @@ int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value, ValueFault* fau
         static_cast<int>(gateId));
     return -1;
   }
-  uint8_t clientId = instance->clientId.load();
-  const char* name = instance->name.c_str();
-
   GateDef def;
-  std::memset(&def, 0, sizeof(def));
-  if (KestGetGateDef(clientId, gateId, &def) != 0) {
-    err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)", name,
-        static_cast<int>(gateId));
-    return -1;
-  }
-
-  uint8_t cell[4] = {0, 0, 0, 0};
-  char text[kGateTextMax + 1] = "";
   ValueFault found;
-  if (!VariantToKestValue(value, def.gateType, cell, text, &found)) {
+  PutResult result = PutGateValue(instance, gateId, value, &def, &found);
+  if (result == kPutNoDefinition) {
+    err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)",
+        instance->name.c_str(), static_cast<int>(gateId));
+  } else if (result == kPutNoFit) {
     if (fault) {
       *fault = found;  // the caller names the gate in its own line
-      return -1;
-    }
-    // The host's address field need not be terminated within its 32 bytes.
-    int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
-    if (found.kind == kValueFaultRange || found.kind == kValueFaultNaN) {
-      char reason[kValueFaultTextSize];
-      err(kLogError, "%s: KestGatePutValueFromVariant fail, %s (gate %u, addr = '%.*s')", name,
-          FormatValueFault(found, reason, sizeof reason), gateId, addressLength, def.address);
     } else {
-      err(kLogError, "%s: KestGatePutValueFromVariant fail on VariantToKestValue 'addr = '%.*s'",
-          name, addressLength, def.address);
+      LogNotFitting(instance->name.c_str(), gateId, def, found);
     }
-    return -1;
   }
-
-  if (def.gateType == kGateText) {
-    KestPutGateStr(clientId, gateId, 2, text, 0, 0);
-  } else {
-    KestPutGateRawValue(clientId, gateId, RawValue(cell), 0, 2, 0, 0);
-  }
-  return 0;
+  return result == kPutDone ? 0 : -1;
 }
 
 void FirstValueExpect(uint32_t gateId) {
+  // A gate that starts listening starts afresh: its first failing update is news again.
+  ForgetFailing(gateId);
   std::lock_guard<std::mutex> held(firstValueLock);
   firstValueGate = gateId;
   firstValueOvertaken = false;
@@ -177,11 +310,19 @@ void SetServicePinTimeSource(LocalTimeSource source) {
 void DriverListener::OnNetworkVariableUpdate(uint32_t gateId, VARIANT* value,
                                              int32_t /*fieldIndex*/) {
   uint8_t clientId;
-  if (!ListenerInstance("telMAR: OnNetworkVariableUpdate, no GlobalInst or bad hook.", &clientId)) {
-    return;
-  }
+  DriverInstance* instance =
+      ListenerInstance("telMAR: OnNetworkVariableUpdate, no GlobalInst or bad hook.", &clientId);
+  if (!instance) return;
   NoteDelivered(gateId);
-  KestGatePutValueFromVariant(gateId, value);
+  GateDef def;
+  ValueFault found;
+  PutResult result = PutGateValue(instance, gateId, value, &def, &found);
+  if (result != kPutDone) {
+    ReportUpdateNotPut(instance, gateId, value, def, result, found);
+  } else if (ForgetFailing(gateId)) {
+    err(kLogTrace, "%s: OnNetworkVariableUpdate, gate %u takes listened values again",
+        instance->name.c_str(), static_cast<unsigned>(gateId));
+  }
 }
 
 void DriverListener::OnSystemServicePin(int32_t, int32_t, int32_t, const char* neuronId,

@@ -86,6 +86,20 @@ void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text
 }
 
 // The put sink: values the driver puts into gates, on the driver's and the network's threads.
+// The driver's line for a listened update it could not put names the gate: the gate shows a
+// read error with that line as its reason until a value is put again.
+void NoteUpdateNotPut(Host* host, const std::string& text) {
+  static const char kMark[] = "OnNetworkVariableUpdate, update of gate ";
+  size_t at = text.find(kMark);
+  if (at == std::string::npos) return;
+  uint32_t id =
+      static_cast<uint32_t>(std::strtoul(text.c_str() + at + sizeof kMark - 1, nullptr, 10));
+  auto it = host->gates.find(id);
+  if (it == host->gates.end()) return;
+  it->second.lastReadFailed = true;
+  it->second.lastError = text;
+}
+
 void OnPut(Host* host, const kesthost::Gate& put) {
   std::lock_guard<std::mutex> guard(host->lock);
   auto it = host->gates.find(put.id);
@@ -109,6 +123,7 @@ void OnPut(Host* host, const kesthost::Gate& put) {
   }
   SetValue(*host, gate, cell, text);
   gate.firstValueDue = false;
+  gate.lastReadFailed = false;
   ++gate.puts;
 }
 
@@ -255,6 +270,7 @@ void ConnectHostApi(Host& host) {
       h->lastDriverErrors.push_back(text);
       if (h->lastDriverErrors.size() > 4) h->lastDriverErrors.pop_front();
       ++h->driverErrors;
+      NoteUpdateNotPut(h, text);
     }
     if (console) ShowLogLine(*console, level, text);
   });

@@ -64,7 +64,8 @@ const std::vector<CommandInfo> kCommands = {
      "  update: listen (updateMode 2, the driver puts every change), listen* (updateMode 1,\n"
      "          listening since 'activity ID start'), demand (updateMode 1, not listening),\n"
      "          poll N (the host reads it every N ms), - (read only on demand)\n"
-     "  status: ok, not bound (the parse failed), read error (the last read failed),\n"
+     "  status: ok, not bound (the parse failed), read error (the last read failed, or the\n"
+     "          last listened update could not be put),\n"
      "          detached (its device is detached), stale (/M:p at polling rate 0: the\n"
      "          library never polls it)\n"
      "  changed: simulation seconds since the start when the value last changed"},

@@ -70,7 +70,7 @@ TEST_F(InstanceTest, TeardownLeavesNothingOnTheHeap) {
     ASSERT_TRUE(inst->nodeMap.Set(32000 + gate, gate));
   }
   inst->macros.Set("#001", longText);
-  inst->knownItems.insert(reinterpret_cast<CNVItem*>(block_));
+  inst->knownItems.try_emplace(reinterpret_cast<CNVItem*>(block_));
   ASSERT_GT(LiveHeapBlocks(), before);
 
   InstanceTeardown(inst);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/host_api.h"
@@ -181,6 +182,32 @@ TEST_F(HostDuties, KeepsPutValuesAndTheTimeTheyChanged) {
   KestPutGateStr(client, 8, 2, "Hello host", 0, 0);
   EXPECT_EQ(Gate(8).text, "Hello host");
   EXPECT_EQ(Gate(8).cell, 0u);
+}
+
+// A listened update that the gate's type cannot hold shows the gate as a read error with the
+// driver's reason, until a value that fits comes.
+TEST_F(HostDuties, ShowsAListenedUpdateThatCannotBePutAsAReadError) {
+  const char* co2 = "Building.Floor2.Room201.nvoCO2";
+  kesthost::PushMessage(kMsgHbActive);
+  Settle(host_);
+  // A 16-bit integer gate on an NV of 0 to 65535 ppm, handed over as a 32-bit integer.
+  Define(9, 0, 2, 0, "Building.Floor2.Room201.nvoCO2/F:i");
+  WaitForFirstValues(host_, 3000);
+  ASSERT_EQ(GateStatus(Gate(9)), "ok");
+
+  ASSERT_TRUE(lonsim::SetNVValue(co2, 48211));
+  lonsim::Drain();
+  HostGate g = Gate(9);
+  EXPECT_EQ(GateStatus(g), "read error");
+  EXPECT_NE(g.lastError.find("the value 48211 does not fit a 16-bit integer gate"),
+            std::string::npos)
+      << g.lastError;
+  EXPECT_EQ(FormatGateValue(0, g.cell, ""), "540") << "the gate keeps its last value";
+
+  ASSERT_TRUE(lonsim::SetNVValue(co2, 600));
+  lonsim::Drain();
+  EXPECT_EQ(GateStatus(Gate(9)), "ok");
+  EXPECT_EQ(FormatGateValue(0, Gate(9).cell, ""), "600");
 }
 
 TEST_F(HostDuties, ScriptedBrowseReportsTheStepItCannotDo) {

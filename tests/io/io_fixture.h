@@ -61,7 +61,7 @@ class IoFixture : public ::testing::Test {
     int unused = 0;
     CNVItem* item = inst_->lns->AddNV(path.c_str(), &unused);
     EXPECT_EQ(inst_->lns->SetNVFormatType(item, vt), 0) << path;
-    inst_->knownItems.insert(item);
+    inst_->knownItems.try_emplace(item);
     return item;
   }
   int Field(CNVItem* item, const char* name) {

@@ -257,6 +257,54 @@ TEST_F(LnsConnection, PutValueFailuresNameTheGate) {
   EXPECT_EQ(kesthost::CallCount("KestPutGateStr"), 0u);
 }
 
+// A listened update that no gate of its type can hold leaves the gate as it was and is logged
+// with its reason, once per gate until a value of it fits again; the success path stays quiet.
+TEST_F(LnsConnection, ListenedUpdatesThatCannotBePutAreLoggedOncePerGate) {
+  constexpr uint32_t kIntGate = 55;
+  AddGate(kIntGate, kGateInt16, "Plant.Meter.nvoEnergy");
+  AddGate(kFloatGate, kGateFloat, "Room.nvoSpaceTemp");
+  const std::string intLine = "update of gate 55 not put";
+  const std::string floatLine = "update of gate 53 not put";
+  const std::string again = "gate 55 takes listened values again";
+  struct Step {
+    uint32_t gate;
+    int32_t value;  // VT_I4; 0x7FFFFFFF stands for the text "warm"
+    size_t intLines, floatLines, againLines;
+    uint64_t intPuts;
+  };
+  const Step steps[] = {
+      {kIntGate, 48211, 1, 0, 0, 0},         // does not fit: logged, nothing put
+      {kIntGate, 50000, 1, 0, 0, 0},         // again: not logged again
+      {kFloatGate, 0x7FFFFFFF, 1, 1, 0, 0},  // another gate's failure is its own news
+      {kIntGate, 1234, 1, 1, 1, 1},          // fits: put, and said at level 8
+      {kIntGate, 1234, 1, 1, 1, 2},          // fits still: nothing more said
+      {kIntGate, -40000, 2, 1, 1, 2},        // fails again: logged again
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.value);
+    VARIANT v;
+    if (step.value == 0x7FFFFFFF) {
+      v = OfText(u"warm");
+    } else {
+      VariantInit(&v);
+      v.vt = VT_I4;
+      v.lVal = step.value;
+    }
+    listener_.OnNetworkVariableUpdate(step.gate, &v, -1);
+    VariantClear(&v);
+    EXPECT_EQ(kesthost::LogCount(intLine, 32), step.intLines);
+    EXPECT_EQ(kesthost::LogCount(floatLine, 32), step.floatLines);
+    EXPECT_EQ(kesthost::LogCount(again, 8), step.againLines);
+    EXPECT_EQ(Gate(kIntGate).puts, step.intPuts);
+  }
+  EXPECT_EQ(Gate(kIntGate).raw, 1234u << 16) << "a value that did not fit replaced nothing";
+  EXPECT_TRUE(kesthost::LogContains(
+      "TelMAR: OnNetworkVariableUpdate, update of gate 55 not put: the value 48211 does not fit "
+      "a 16-bit integer gate (type 0, addr = 'Plant.Meter.nvoEnergy')",
+      32));
+  EXPECT_TRUE(kesthost::LogContains("the value -40000 does not fit", 32));
+}
+
 TEST_F(LnsConnection, ServicePinTextFitsItsBuffer) {
   const std::string longId(100, 'F');
   const struct {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -252,6 +253,12 @@ struct BrowseCase {
   bool wholeBlock;  // garbage in the delimiter and client id too, not only in the texts
   const char* button;
 };
+
+// What gtest shows for the case in test lists and failures instead of its raw bytes.
+void PrintTo(const BrowseCase& c, std::ostream* os) {
+  *os << c.name << " (garbage in " << (c.wholeBlock ? "the whole block" : "the texts") << ", "
+      << c.button << ")";
+}
 
 class CrashBrowseTest : public CrashTest, public ::testing::WithParamInterface<BrowseCase> {};
 
