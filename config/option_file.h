@@ -1,4 +1,5 @@
-// The option file "TELMAR%02u.int" of the working directory: section "Lns" read into the instance and listed.
+// The option file "TELMAR%02u.int" of the working directory: section "Lns" read into the instance
+// and listed.
 #pragma once
 
 #include <string>
