@@ -1,14 +1,14 @@
 // File locks on POSIX: an advisory whole-file lock (flock) on the file's descriptor.
 #include "platform/file_lock.h"
 
+#include "platform/posix/flock_within.h"
+
 #include <sys/file.h>
 
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-
-namespace {
 
 // flock has no limit of its own: try without blocking until the limit has passed.
 bool FlockWithin(int fd, int timeoutMs) {
@@ -30,8 +30,6 @@ bool FlockWithin(int fd, int timeoutMs) {
     usleep(1000);
   }
 }
-
-}  // namespace
 
 bool FileLock(std::FILE* file, int timeoutMs) {
   if (!file) {

@@ -4,13 +4,14 @@
 // while another process waits on the old object would let a third one take a new lock at once.
 #include "platform/named_lock.h"
 
+#include "platform/posix/flock_within.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <new>
 
 struct NamedLock {
@@ -32,31 +33,6 @@ NamedLock* NamedLockOpen(const char* name) {
   }
   return lock;
 }
-
-namespace {
-
-// flock has no limit of its own: try without blocking until the limit has passed.
-bool FlockWithin(int fd, int timeoutMs) {
-  if (timeoutMs < 0) {
-    int rc;
-    do {
-      rc = flock(fd, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    return rc == 0;
-  }
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK && errno != EINTR) return false;
-    if (std::chrono::steady_clock::now() >= end) {
-      errno = ETIMEDOUT;
-      return false;
-    }
-    usleep(1000);
-  }
-}
-
-}  // namespace
 
 bool NamedLockAcquire(NamedLock* lock, int timeoutMs) {
   if (!lock) {
