@@ -12,9 +12,10 @@
 
 #include "core/host_records.h"
 #include "host/kest_host.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
 
-// Loading the library and running the second host, in each system's terms.
+// Loading the library and naming this process, in each system's terms.
 #if defined(_WIN32)
 #include <windows.h>
 
@@ -35,56 +36,10 @@ ProcessId ThisProcess() {
   return GetCurrentProcessId();
 }
 
-struct ChildResult {
-  int status = -1;
-  ProcessId pid = 0;
-  std::string output;
-};
-
-// Runs the second host with its arguments (CreateProcess); waits for it and collects what it
-// printed.
-ChildResult RunSecondHost(const char* instance, const char* mode) {
-  ChildResult result;
-  const char* outputName = "second-host.out";
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE output = CreateFileA(outputName, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (output == INVALID_HANDLE_VALUE) return result;
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = output;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  std::string command = std::string("\"") + TELMAR_SECOND_HOST + "\" " + instance + " " + mode;
-  PROCESS_INFORMATION process{};
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    result.pid = process.dwProcessId;
-    DWORD code = 0;
-    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-        GetExitCodeProcess(process.hProcess, &code)) {
-      result.status = static_cast<int>(code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(output);
-  std::ifstream in(outputName, std::ios::binary);
-  result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  in.close();
-  std::remove(outputName);
-  return result;
-}
-
 }  // namespace
 #else
 #include <dlfcn.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -119,39 +74,6 @@ std::vector<std::string> ExportedSymbols(const char* path) {
   return names;
 }
 
-struct ChildResult {
-  int status = -1;
-  ProcessId pid = 0;
-  std::string output;
-};
-
-// Runs the second host with its arguments; waits for it and collects what it printed.
-ChildResult RunSecondHost(const char* instance, const char* mode) {
-  ChildResult result;
-  char outputName[] = "second-host-XXXXXX";
-  int fd = mkstemp(outputName);
-  if (fd < 0) return result;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fd, STDOUT_FILENO);
-  std::string program = TELMAR_SECOND_HOST;
-  std::string number = instance;
-  std::string how = mode;
-  char* argv[] = {program.data(), number.data(), how.data(), nullptr};
-  if (posix_spawn(&result.pid, program.c_str(), &actions, nullptr, argv, environ) == 0) {
-    int status = 0;
-    if (waitpid(result.pid, &status, 0) == result.pid && WIFEXITED(status)) {
-      result.status = WEXITSTATUS(status);
-    }
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  close(fd);
-  std::ifstream in(outputName);
-  result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  std::remove(outputName);
-  return result;
-}
-
 TEST(ModuleExportTest, OnlyVpiMainIsExported) {
   EXPECT_EQ(ExportedSymbols(TELMAR_LIBRARY), std::vector<std::string>{"VpiMain"});
 }
@@ -160,6 +82,24 @@ TEST(ModuleExportTest, OnlyVpiMainIsExported) {
 #endif
 
 namespace {
+
+struct ChildResult {
+  int status = -1;
+  long pid = 0;
+  std::string output;
+};
+
+// Runs the second host with its arguments; waits for it and collects what it printed.
+ChildResult RunSecondHost(const char* instance, const char* mode) {
+  const char* outputName = "second-host.out";
+  ProgramRun run = RunProgram(TELMAR_SECOND_HOST, {instance, mode}, "", outputName, "");
+  ChildResult result{run.status, run.pid, ""};
+  std::ifstream in(outputName, std::ios::binary);
+  result.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  in.close();
+  std::remove(outputName);
+  return result;
+}
 
 class ModuleTest : public ::testing::Test {
  protected:

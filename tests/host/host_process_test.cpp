@@ -2,15 +2,13 @@
 // input, and a browse from a second process while the first runs the driver.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "tests/support/run_program.h"
 #include "tests/support/temp_dir.h"
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -20,66 +18,24 @@ struct HostRun {
   std::string err;
 };
 
-#if defined(_WIN32)
-// Opens a file that the child inherits as one of its standard handles.
-HANDLE InheritedFile(const std::string& name, bool write) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return CreateFileA(name.c_str(), write ? GENERIC_WRITE : GENERIC_READ,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                     write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-#endif
-
-// Runs telmar-host with the arguments in the current (temporary) directory; its output goes to
-// the files NAME.out and NAME.err. An argument "<FILE" makes FILE its standard input.
+// Runs telmar-host with the arguments (split at spaces) in the current (temporary) directory;
+// its output goes to the files NAME.out and NAME.err. An argument "<FILE" makes FILE its
+// standard input, as in a shell.
 HostRun RunHost(const ScopedTempDir& dir, const std::string& args,
                 const std::string& name = "run") {
-#if defined(_WIN32)
-  // Started directly rather than through cmd.exe, whose reading of a quoted /c line is not
-  // reliable under Wine.
-  std::string command = "\"" + std::string(TELMAR_HOST_PROGRAM) + "\"";
+  std::vector<std::string> words;
   std::string input;
   for (size_t at = 0; at < args.size();) {
-    size_t end = args.find(' ', at);
-    if (end == std::string::npos) end = args.size();
+    size_t end = std::min(args.find(' ', at), args.size());
     std::string word = args.substr(at, end - at);
     if (word.size() > 1 && word[0] == '<') {
       input = word.substr(1);
     } else if (!word.empty()) {
-      command += " " + word;
+      words.push_back(word);
     }
     at = end + 1;
   }
-  HANDLE out = InheritedFile(name + ".out", true);
-  HANDLE err = InheritedFile(name + ".err", true);
-  HANDLE in = input.empty() ? GetStdHandle(STD_INPUT_HANDLE) : InheritedFile(input, false);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = err;
-  PROCESS_INFORMATION process{};
-  int status = -1;
-  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                     &process)) {
-    DWORD code = 0;
-    if (WaitForSingleObject(process.hProcess, INFINITE) == WAIT_OBJECT_0 &&
-        GetExitCodeProcess(process.hProcess, &code)) {
-      status = static_cast<int>(code);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-  CloseHandle(out);
-  CloseHandle(err);
-  if (!input.empty()) CloseHandle(in);
-#else
-  std::string command = std::string(TELMAR_HOST_PROGRAM) + " " + args + " >" + name + ".out 2>" +
-                        name + ".err; echo $? >" + name + ".rc";
-  if (std::system(command.c_str()) != 0) return HostRun{-1, "", "the shell failed"};
-  int status = std::atoi(dir.ReadFile(name + ".rc").c_str());
-#endif
+  int status = RunProgram(TELMAR_HOST_PROGRAM, words, input, name + ".out", name + ".err").status;
   // Text output: lines end in CR LF on Windows.
   auto lines = [](std::string text) {
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
