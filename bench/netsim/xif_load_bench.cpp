@@ -8,10 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "bench/support/median_time.h"
 #include "bench/support/table_row.h"
 #include "lon/lns.h"
 #include "netsim/lonsim_control.h"
@@ -106,25 +106,12 @@ BENCHMARK(BM_LoadInterfaceFiles)
     ->MeasureProcessCPUTime()
     ->Repetitions(kRepetitions);
 
-class TimeReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs) {
-      if (!r.error_occurred && r.run_type == Run::RT_Aggregate && r.aggregate_name == "median") {
-        time[r.run_name.function_name] = r.GetAdjustedCPUTime();
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> time;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  TimeReporter reporter;
+  MedianTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   std::filesystem::remove_all(Dir());
   auto x = reporter.time.find("BM_LoadInterfaceFiles");
