@@ -17,9 +17,9 @@ namespace {
 
 const char kSetpoint[] = "Building.Floor1.Room101.nviSetpoint";  // an input: writable too
 
-float GateValue() {
+float GateValue(uint32_t id = 5) {
   kesthost::Gate g;
-  kesthost::GetGate(5, &g);
+  kesthost::GetGate(id, &g);
   float f;
   std::memcpy(&f, &g.raw, sizeof f);
   return f;
@@ -28,22 +28,38 @@ bool MonitorIs(int64_t on) {
   return lonsim::LastArgs("MonitorNV") == std::vector<int64_t>{on};
 }
 
-TEST(RoadOfOneGate, FromAddressToLiveValue) {
-  ScopedTempDir dir;
-  dir.WriteFile("TELMAR01.int", "[Lns]\nNetwork=Demo\n[Macros]\n");
-  kesthost::Reset();
-  lonsim::Reset();
-  lonsim::UseManualClock();
-  ProcessSharedData()->stationActive = 0;
-  VpiInfo info{};
-  VpiRequest r{nullptr, kGetVpiInfo, 1, 0, &info};
-  ASSERT_EQ(VpiMain(&r), 0u);
-  void* block = ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64});
-  auto run = [&](uint32_t command, void* params) {
-    VpiRequest q{static_cast<DriverInstance*>(block), command, 1, 0, params};
+// Instance 1 of the driver in a fresh directory, on the demo network with a manual clock.
+class RoadOfOneGate : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.WriteFile("TELMAR01.int", "[Lns]\nNetwork=Demo\n[Macros]\n");
+    kesthost::Reset();
+    lonsim::Reset();
+    lonsim::UseManualClock();
+    ProcessSharedData()->stationActive = 0;
+    VpiInfo info{};
+    VpiRequest r{nullptr, kGetVpiInfo, 1, 0, &info};
+    ASSERT_EQ(VpiMain(&r), 0u);
+    block_ = ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64});
+  }
+  void TearDown() override {
+    if (!block_) return;
+    run(kEndVpi, nullptr);  // again, for a test that stopped before its own EndVpi
+    ::operator delete (block_, std::align_val_t{64});
+    ProcessSharedData()->stationActive = 0;
+    ProcessSharedRemove();
+    lonsim::Reset();
+  }
+  uint32_t run(uint32_t command, void* params) {
+    VpiRequest q{static_cast<DriverInstance*>(block_), command, 1, 0, params};
     return VpiMain(&q);
-  };
+  }
 
+  ScopedTempDir dir_;
+  void* block_ = nullptr;
+};
+
+TEST_F(RoadOfOneGate, FromAddressToLiveValue) {
   ColdStartParams cold{};
   cold.connectNetwork = 1;
   ASSERT_EQ(run(kColdStart, &cold), 0u);
@@ -81,31 +97,13 @@ TEST(RoadOfOneGate, FromAddressToLiveValue) {
 
   EXPECT_EQ(run(kEndVpi, nullptr), 0u);
   EXPECT_TRUE(kesthost::LogContains("TelMAR: driver unloaded", 32));
-  ::operator delete (block, std::align_val_t{64});
-  ProcessSharedData()->stationActive = 0;
-  ProcessSharedRemove();
-  lonsim::Reset();
 }
 
 // A host parses a large gate list in one burst: each listening gate posts a thread message to
 // the worker, which takes them only after the burst, far more than a system queue holds (10,000
 // on Windows). Every gate must listen all the same.
-TEST(RoadOfOneGate, EveryGateOfALargeParseBurstListens) {
+TEST_F(RoadOfOneGate, EveryGateOfALargeParseBurstListens) {
   constexpr uint32_t kGates = 30000;
-  ScopedTempDir dir;
-  dir.WriteFile("TELMAR01.int", "[Lns]\nNetwork=Demo\n[Macros]\n");
-  kesthost::Reset();
-  lonsim::Reset();
-  lonsim::UseManualClock();
-  ProcessSharedData()->stationActive = 0;
-  VpiInfo info{};
-  VpiRequest r{nullptr, kGetVpiInfo, 1, 0, &info};
-  ASSERT_EQ(VpiMain(&r), 0u);
-  void* block = ::operator new ((info.instanceSize + 63) / 64 * 64, std::align_val_t{64});
-  auto run = [&](uint32_t command, void* params) {
-    VpiRequest q{static_cast<DriverInstance*>(block), command, 1, 0, params};
-    return VpiMain(&q);
-  };
   ColdStartParams cold{};
   cold.connectNetwork = 1;
   ASSERT_EQ(run(kColdStart, &cold), 0u);
@@ -123,10 +121,7 @@ TEST(RoadOfOneGate, EveryGateOfALargeParseBurstListens) {
   auto everyGateHas = [](float expected) {
     for (uint32_t id = 1; id <= kGates; ++id) {
       kesthost::Gate g;
-      float f = 0;
-      if (!kesthost::GetGate(id, &g)) return false;
-      std::memcpy(&f, &g.raw, sizeof f);
-      if (g.puts == 0 || f != expected) return false;
+      if (!kesthost::GetGate(id, &g) || g.puts == 0 || GateValue(id) != expected) return false;
     }
     return true;
   };
@@ -146,10 +141,6 @@ TEST(RoadOfOneGate, EveryGateOfALargeParseBurstListens) {
   EXPECT_FALSE(kesthost::LogContains("lost"));
 
   EXPECT_EQ(run(kEndVpi, nullptr), 0u);
-  ::operator delete (block, std::align_val_t{64});
-  ProcessSharedData()->stationActive = 0;
-  ProcessSharedRemove();
-  lonsim::Reset();
 }
 
 }  // namespace
