@@ -12,13 +12,21 @@
 
 namespace {
 
-// The real path of the module file; the main program's link map carries no name.
-std::string ModuleFilePath() {
+// The link map of the object that holds this code; null when the loader cannot say.
+link_map* ThisLinkMap() {
   Dl_info info{};
   link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&ModuleFilePath), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) != 0 &&
-      map && map->l_name && map->l_name[0] != '\0') {
+  if (dladdr1(reinterpret_cast<void*>(&ThisLinkMap), &info, reinterpret_cast<void**>(&map),
+              RTLD_DL_LINKMAP) == 0) {
+    return nullptr;
+  }
+  return map;
+}
+
+// The real path of the module file; the main program's link map carries no name.
+std::string ModuleFilePath() {
+  link_map* map = ThisLinkMap();
+  if (map && map->l_name && map->l_name[0] != '\0') {
     char resolved[PATH_MAX];
     if (realpath(map->l_name, resolved)) return resolved;
     return map->l_name;
@@ -50,13 +58,8 @@ void* ModuleHandle() {
 }
 
 bool ModuleKeepLoaded() {
-  Dl_info info{};
-  link_map* map = nullptr;
-  if (dladdr1(reinterpret_cast<void*>(&ModuleKeepLoaded), &info, reinterpret_cast<void**>(&map),
-              RTLD_DL_LINKMAP) == 0 ||
-      !map) {
-    return false;
-  }
+  link_map* map = ThisLinkMap();
+  if (!map) return false;
   if (!map->l_name || map->l_name[0] == '\0') return true;  // the program itself stays anyway
   // The reference taken here is never given back.
   return dlopen(map->l_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;

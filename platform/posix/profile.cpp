@@ -71,12 +71,12 @@ bool ReadWholeFile(const char* path, std::string* out) {
 }
 
 // Calls line(text) for every line of the first section named `section`, trimmed, neither empty
-// nor a comment. Keys above the first header belong to the section with the empty name. False
-// when the file cannot be read.
+// nor a comment. Keys above the first header belong to the section with the empty name.
+// A file that cannot be read has no lines.
 template <typename Fn>
-bool ForEachSectionLine(const char* path, const char* section, Fn&& line) {
+void ForEachSectionLine(const char* path, const char* section, Fn&& line) {
   std::string text;
-  if (!ReadWholeFile(path, &text)) return false;
+  if (!ReadWholeFile(path, &text)) return;
   const std::string_view wantSection = Trim(section ? section : "");
 
   bool inTarget = wantSection.empty();
@@ -92,16 +92,15 @@ bool ForEachSectionLine(const char* path, const char* section, Fn&& line) {
     if (current.front() == '[') {
       size_t close = current.rfind(']');
       if (close != std::string_view::npos) {
-        if (targetSeen) return true;  // the first section of the name has ended
+        if (targetSeen) return;  // the first section of the name has ended
         inTarget = EqualNoCase(Trim(current.substr(1, close - 1)), wantSection);
         targetSeen = inTarget;
         continue;
       }
       // Without a closing bracket the line is an ordinary key line.
     }
-    if (inTarget && !line(current)) return true;
+    if (inTarget && !line(current)) return;
   }
-  return true;
 }
 
 enum class Lookup { kMissing, kNoValue, kValue };
