@@ -5,7 +5,6 @@
 #include <string>
 
 #include "browser/dialog_layer.h"
-#include "config/macro_names.h"
 #include "config/macro_table.h"
 
 struct ShareData;

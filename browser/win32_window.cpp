@@ -103,19 +103,21 @@ BOOL CALLBACK FindProcessWindow(HWND window, LPARAM found) {
   return FALSE;
 }
 
-}  // namespace
-
-Window ModalOwner() {
+// The owner of a modal dialog of the calling thread: the thread's active window, else a visible
+// top-level window of this process; its top-level window in either case. Null when there is
+// none.
+HWND ModalOwner() {
   HWND owner = GetActiveWindow();
   if (!owner) EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&owner));
   return owner ? GetAncestor(owner, GA_ROOT) : nullptr;
 }
 
+}  // namespace
+
 intptr_t RunModal(int templateId, DialogEvents* events, unsigned long* error) {
   SetLastError(0);
-  INT_PTR result = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId),
-                                   static_cast<HWND>(ModalOwner()), DialogProc,
-                                   reinterpret_cast<LPARAM>(events));
+  INT_PTR result = DialogBoxParamA(ResourceModule(), MAKEINTRESOURCEA(templateId), ModalOwner(),
+                                   DialogProc, reinterpret_cast<LPARAM>(events));
   if (result == -1) *error = GetLastError();
   return result;
 }

@@ -30,13 +30,11 @@ bool LoadResourceBytes(int type, int id, std::string* bytes);
 
 // Makes the tree view and the other common controls available; false when they cannot be.
 bool InitControls();
-// The window a modal dialog of the calling thread is owned by, as the system's own modal dialogs
-// are: the thread's active window, else a visible top-level window of this process; its
-// top-level window in either case. Null when there is none.
-Window ModalOwner();
 // Runs the modal dialog of resource `templateId` of the module this code is linked into, owned
-// by ModalOwner() (disabled while the dialog runs, and the dialog stays in front of it):
-// EndModal's result, or -1 with *error (LastError) when the window cannot be created.
+// as the system's own modal dialogs are: by the calling thread's active window, else by a
+// visible top-level window of this process, which is disabled while the dialog runs and which
+// the dialog stays in front of. EndModal's result, or -1 with *error (LastError) when the window
+// cannot be created.
 intptr_t RunModal(int templateId, DialogEvents* events, unsigned long* error);
 void EndModal(Window window, int result);
 void CenterOnScreen(Window window);

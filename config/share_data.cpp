@@ -18,8 +18,9 @@
 namespace {
 
 // How long a look at the block waits for its lock. A holder keeps it for a copy of a few hundred
-// bytes and never calls the host meanwhile; one that keeps it longer is stalled (its process
-// stopped), and the worker of another process must not stall with it.
+// bytes and a read or an append of the option file (itself waiting at most 10 s for
+// the file's lock), and never calls the host meanwhile; one that keeps it longer is stalled
+// (its process stopped), and the worker of another process must not stall with it.
 constexpr int kHandOverLockWaitMs = 10000;
 
 // Holds the lock beside the block for its scope. When the lock cannot be had (a system failure,
@@ -59,25 +60,20 @@ bool Terminated(const char (&field)[256]) {
   return std::memchr(field, 0, sizeof field) != nullptr;
 }
 
-// Under the lock: the pending macro (false when none, or refused) and both texts emptied.
-bool TakeLocked(DriverInstance* inst, ShareData* share, std::string* name, std::string* value,
-                DeferredLog* log) {
-  bool taken = false;
-  const char* unterminated = !Terminated(share->pendingValue)  ? "pendingValue"
-                             : !Terminated(share->pendingName) ? "pendingName"
-                                                               : nullptr;
-  if (unterminated) {
-    Defer(log, kLogError,
-          "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
-          inst->name.c_str(), unterminated);
-  } else if (share->pendingValue[0] != '\0') {
-    *value = ShareText(share->pendingValue);
-    *name = ShareText(share->pendingName);
-    taken = true;
-  }
-  SetShareText(share->pendingValue, "");
-  SetShareText(share->pendingName, "");
-  return taken;
+// The field of the block that fills its 256 bytes without a terminating NUL (left by a writer
+// that ended halfway), or null.
+const char* UnterminatedField(const ShareData* share) {
+  return !Terminated(share->pendingValue)  ? "pendingValue"
+         : !Terminated(share->pendingName) ? "pendingName"
+                                           : nullptr;
+}
+
+// The pending macro of a block: false when none, or when a text lacks its NUL.
+bool PendingOf(const ShareData* share, std::string* name, std::string* value) {
+  if (UnterminatedField(share) || share->pendingValue[0] == '\0') return false;
+  *name = ShareText(share->pendingName);
+  *value = ShareText(share->pendingValue);
+  return true;
 }
 
 // Under the lock: the taken macro into the instance's table and the option file, so that a
@@ -100,15 +96,22 @@ void AddTakenMacro(DriverInstance* inst, const std::string& name, const std::str
   });
 }
 
-// The pending macro of a block: false when none, or when a text lacks its NUL.
-bool PendingOf(const ShareData* share, std::string* name, std::string* value) {
-  if (!Terminated(share->pendingValue) || !Terminated(share->pendingName) ||
-      share->pendingValue[0] == '\0') {
-    return false;
+// Under the lock: both texts emptied, and the pending macro, unless refused, taken over by
+// AddTakenMacro.
+void TakeOverLocked(DriverInstance* inst, ShareData* share, DeferredLog* log) {
+  std::string name;
+  std::string value;
+  bool taken = false;
+  if (const char* unterminated = UnterminatedField(share)) {
+    Defer(log, kLogError,
+          "%s: pending macro refused: %s fills its 256 bytes without a terminating NUL",
+          inst->name.c_str(), unterminated);
+  } else {
+    taken = PendingOf(share, &name, &value);
   }
-  *name = ShareText(share->pendingName);
-  *value = ShareText(share->pendingValue);
-  return true;
+  SetShareText(share->pendingValue, "");
+  SetShareText(share->pendingName, "");
+  if (taken) AddTakenMacro(inst, name, value, log);
 }
 
 // The running driver's block, opened by name now; null when no driver runs.
@@ -211,29 +214,23 @@ void RemoveShareData(uint32_t instanceNumber) {
 void TakePendingMacro(DriverInstance* inst) {
   ShareData* share = inst->shareView;
   if (!share || !MaybePending(share)) return;
-  std::string name;
-  std::string value;
   DeferredLog log;
   {
     HandOverLock held(inst->fullInstanceNumber);
-    if (TakeLocked(inst, share, &name, &value, &log)) AddTakenMacro(inst, name, value, &log);
+    TakeOverLocked(inst, share, &log);
   }
   FlushLog(&log);
 }
 
 void EndShareData(DriverInstance* inst) {
   if (!inst->shareHandle && !inst->shareView) return;
-  std::string name;
-  std::string value;
   DeferredLog log;
   {
     // Under the lock a browse either handed over before (and the macro is taken here) or finds
     // no block any more.
     HandOverLock held(inst->fullInstanceNumber);
     if (inst->shareView) {
-      if (TakeLocked(inst, inst->shareView, &name, &value, &log)) {
-        AddTakenMacro(inst, name, value, &log);
-      }
+      TakeOverLocked(inst, inst->shareView, &log);
       // A browse that still maps the block keeps it alive where a name lasts as long as its
       // views: no delimiter marks it as left by its driver.
       inst->shareView->delimiter = '\0';
@@ -253,9 +250,7 @@ bool PeekPendingMacro(uint32_t instanceNumber, ShareData* view, std::string* nam
   bool pending = false;
   {
     HandOverLock held(instanceNumber);
-    unterminated = !Terminated(view->pendingValue)  ? "pendingValue"
-                   : !Terminated(view->pendingName) ? "pendingName"
-                                                    : nullptr;
+    unterminated = UnterminatedField(view);
     if (unterminated) {
       // No macro but what a writer that ended halfway left: nothing to keep.
       SetShareText(view->pendingValue, "");

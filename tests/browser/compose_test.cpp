@@ -7,6 +7,7 @@
 
 #include "browser/browser_dlg.h"
 #include "browser/browser_resources.h"
+#include "config/macro_names.h"
 #include "config/share_data.h"
 #include "core/host_records.h"
 
