@@ -65,6 +65,11 @@ bool TakeKeptMessage(ThreadMessage* message) {
   return true;
 }
 
+// The next thread message: the system queue's first, then the kept ones in order.
+bool TakeThreadMessage(ThreadMessage* message) {
+  return ThreadQueueTake(message) || TakeKeptMessage(message);
+}
+
 void DropKeptMessages() {
   Overflow& o = KeptMessages();
   std::lock_guard<std::mutex> held(o.lock);
@@ -105,7 +110,6 @@ uint32_t ClaimRunning(int32_t tag) {
   ProcessShared* shared = SharedValues();
   const int32_t self = CurrentProcessId();
   const auto waitEnd = std::chrono::steady_clock::now() + kClaimWaitLimit;
-  bool waited = false;
   for (;;) {
     int32_t owner = shared->threadOwner.load();
     if (owner < 0) {
@@ -115,8 +119,6 @@ uint32_t ClaimRunning(int32_t tag) {
         shared->threadOwner.compare_exchange_strong(owner, 0);
         continue;
       }
-      if (!waited) TestPoint("ClaimRunning:waiting");
-      waited = true;
       if (std::chrono::steady_clock::now() > waitEnd) {
         err(kLogError,
             "telMAR: StartVpiThread() fail: process %d has been claiming the worker for %d s "
@@ -187,8 +189,7 @@ Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage,
     }
     // Once the queue has overflowed, its backlog goes before the next command: the parse burst
     // that filled it does not grow it further.
-    if (KeptMessages().inUse.load() &&
-        (ThreadQueueTake(threadMessage) || TakeKeptMessage(threadMessage))) {
+    if (KeptMessages().inUse.load() && TakeThreadMessage(threadMessage)) {
       return Outcome::kThreadMessage;
     }
     if (*commandPending) {
@@ -199,7 +200,7 @@ Outcome WaitNextEvent(HostMessage* hostMessage, ThreadMessage* threadMessage,
       *commandPending = true;
       continue;
     }
-    if (ThreadQueueTake(threadMessage) || TakeKeptMessage(threadMessage)) {
+    if (TakeThreadMessage(threadMessage)) {
       return Outcome::kThreadMessage;
     }
     if (EventWait(requestEvent, kCommandWaitMs) == WaitResult::kSignalled) {

@@ -75,27 +75,6 @@ bool NoteFailing(uint32_t gateId) {
   return true;
 }
 
-const char* GateTypeText(uint32_t gateType) {
-  switch (gateType) {
-    case kGateInt16:
-    case kGateInt16b:
-      return "16-bit integer";
-    case kGateBcd:
-      return "four-digit BCD";
-    case kGateFloat:
-      return "32-bit float";
-    case kGateInt32:
-    case kGateInt32b:
-      return "32-bit integer";
-    case kGateBool:
-      return "boolean";
-    case kGateText:
-      return "text";
-    default:
-      return "unknown";
-  }
-}
-
 // The value of a network update for a log line.
 void DescribeValue(const VARIANT* value, char* out, size_t size) {
   switch (value->vt) {
@@ -127,12 +106,18 @@ void DescribeValue(const VARIANT* value, char* out, size_t size) {
 
 enum PutResult { kPutDone, kPutNoDefinition, kPutNoFit };
 
+// The line of a put that found no definition of gate gateId at the host.
+void LogNoDefinition(const char* name, uint32_t gateId) {
+  err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)", name,
+      static_cast<int>(gateId));
+}
+
 // The line of a value that gate gateId cannot take: the value and the gate type's range where
 // the value is the cause, else the conversion that failed.
 void LogNotFitting(const char* name, uint32_t gateId, const GateDef& def, const ValueFault& found) {
   // The host's address field need not be terminated within its 32 bytes.
   int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
-  if (found.kind == kValueFaultRange || found.kind == kValueFaultNaN) {
+  if (ValueFaultIsTheValue(found)) {
     char reason[kValueFaultTextSize];
     err(kLogError, "%s: KestGatePutValueFromVariant fail, %s (gate %u, addr = '%.*s')", name,
         FormatValueFault(found, reason, sizeof reason), static_cast<unsigned>(gateId),
@@ -173,8 +158,7 @@ void ReportUpdateNotPut(DriverInstance* instance, uint32_t gateId, const VARIANT
   const char* name = instance->name.c_str();
   int addressLength = static_cast<int>(strnlen(def.address, sizeof(def.address)));
   if (result == kPutNoDefinition) {
-    err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)", name,
-        static_cast<int>(gateId));
+    LogNoDefinition(name, gateId);
     err(kLogError,
         "%s: OnNetworkVariableUpdate, update of gate %u not put: the host has no definition of "
         "the gate (logged once until an update is put again)",
@@ -188,7 +172,7 @@ void ReportUpdateNotPut(DriverInstance* instance, uint32_t gateId, const VARIANT
       "%s: OnNetworkVariableUpdate, update of gate %u not put: the value %s does not fit a %s "
       "gate (type %u, addr = '%.*s'); the gate keeps its last value (logged once until a value "
       "fits again)",
-      name, static_cast<unsigned>(gateId), shown, GateTypeText(def.gateType),
+      name, static_cast<unsigned>(gateId), shown, GateTypeName(def.gateType),
       static_cast<unsigned>(def.gateType), addressLength, def.address);
 }
 
@@ -262,8 +246,7 @@ int KestGatePutValueFromVariant(uint32_t gateId, VARIANT* value, ValueFault* fau
   ValueFault found;
   PutResult result = PutGateValue(instance, gateId, value, &def, &found);
   if (result == kPutNoDefinition) {
-    err(kLogError, "%s: KestGatePutValueFromVariant fail on KestGetGateDef (gateId = %d)",
-        instance->name.c_str(), static_cast<int>(gateId));
+    LogNoDefinition(instance->name.c_str(), gateId);
   } else if (result == kPutNoFit) {
     if (fault) {
       *fault = found;  // the caller names the gate in its own line

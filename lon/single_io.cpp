@@ -134,7 +134,7 @@ uint32_t ReadItem(VpiRequest* request, int fieldIndex) {
     ValueFault fault;
     if (!VariantToKestValue(&value, static_cast<uint32_t>(io->gateType), io->valueCell,
                             static_cast<char*>(io->valueCell), &fault)) {
-      if (fault.kind == kValueFaultRange || fault.kind == kValueFaultNaN) {
+      if (ValueFaultIsTheValue(fault)) {
         // The network holds a value the gate cannot show: a failure of the gate's setup (its
         // type or format), not a passing read error.
         char reason[kValueFaultTextSize];

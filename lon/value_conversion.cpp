@@ -85,7 +85,7 @@ int Refuse(ValueFault* fault, uint8_t kind, VARTYPE present, uint32_t gateType, 
   found.value = value;
   if (fault) {
     *fault = found;
-  } else if (kind == kValueFaultRange || kind == kValueFaultNaN) {
+  } else if (ValueFaultIsTheValue(found)) {
     char reason[kValueFaultTextSize];
     err(kLogError, "telMAR: VariantToKestValue fail, %s",
         FormatValueFault(found, reason, sizeof reason));
@@ -106,25 +106,43 @@ void FormatNumber(double v, char* buffer, size_t size) {
 
 }  // namespace
 
-const char* GateTypeRangeText(uint32_t gateType) {
+namespace {
+
+// A gate type's name, and what it holds.
+struct GateTypeTexts {
+  const char* name;
+  const char* range;
+};
+
+GateTypeTexts TextsOf(uint32_t gateType) {
   switch (gateType) {
     case kGateInt16:
     case kGateInt16b:
-      return "16-bit integer, -32768 to 32767";
+      return {"16-bit integer", "16-bit integer, -32768 to 32767"};
     case kGateBcd:
-      return "four-digit BCD, 0 to 9999";
+      return {"four-digit BCD", "four-digit BCD, 0 to 9999"};
     case kGateFloat:
-      return "32-bit float, -3.4e38 to 3.4e38";
+      return {"32-bit float", "32-bit float, -3.4e38 to 3.4e38"};
     case kGateInt32:
     case kGateInt32b:
-      return "32-bit integer, -2147483648 to 2147483647";
+      return {"32-bit integer", "32-bit integer, -2147483648 to 2147483647"};
     case kGateBool:
-      return "boolean, false or true";
+      return {"boolean", "boolean, false or true"};
     case kGateText:
-      return "text of up to 80 bytes";
+      return {"text", "text of up to 80 bytes"};
     default:
-      return "no value";
+      return {"unknown", "no value"};
   }
+}
+
+}  // namespace
+
+const char* GateTypeName(uint32_t gateType) {
+  return TextsOf(gateType).name;
+}
+
+const char* GateTypeRangeText(uint32_t gateType) {
+  return TextsOf(gateType).range;
 }
 
 char* FormatValueFault(const ValueFault& fault, char* buffer, size_t size) {

@@ -51,7 +51,13 @@ int VariantToKestValue(VARIANT* value, uint32_t gateType, void* cell, char* text
 // 9999)", cut to fit `size` bytes. Returns buffer.
 constexpr size_t kValueFaultTextSize = 128;
 char* FormatValueFault(const ValueFault& fault, char* buffer, size_t size);
-// What a gate type holds, for messages: "16-bit integer, -32768 to 32767".
+// Whether the value itself is the fault (out of range, or NaN) rather than its conversion.
+inline bool ValueFaultIsTheValue(const ValueFault& fault) {
+  return fault.kind == kValueFaultRange || fault.kind == kValueFaultNaN;
+}
+// A gate type for messages, by name ("16-bit integer"), and with what it holds ("16-bit
+// integer, -32768 to 32767").
+const char* GateTypeName(uint32_t gateType);
 const char* GateTypeRangeText(uint32_t gateType);
 // 1 on success, 0 on failure. value is empty on entry; the caller clears it.
 int KestToVariantValue(const void* hostValue, uint32_t gateType, VARIANT* value);
