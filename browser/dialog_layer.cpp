@@ -1,5 +1,7 @@
 #include "browser/dialog_layer.h"
 
+#include <atomic>
+
 #include "browser/dialog_backend.h"
 #include "core/host_api.h"
 
@@ -84,6 +86,18 @@ void CComboBox::GetLBText(int index, std::string& text) const {
   } else {
     text.clear();
   }
+}
+
+namespace {
+
+std::atomic<bool> dialogWindowOpen{false};
+
+}  // namespace
+
+OneDialogWindow::OneDialogWindow() : taken_(!dialogWindowOpen.exchange(true)) {}
+
+OneDialogWindow::~OneDialogWindow() {
+  if (taken_) dialogWindowOpen = false;
 }
 
 namespace {

@@ -31,8 +31,6 @@ namespace {
 
 std::mutex hookLock;
 std::function<void(QDialog*)> shownHook;  // guarded by hookLock
-// One window at a time: the toolkit has one application object and one GUI thread.
-std::mutex windowLock;
 
 // Dialog units to pixels as the original platform converts them: a quarter of the font's
 // average character width horizontally, an eighth of its height vertically, rounded.
@@ -330,9 +328,10 @@ void SetQtDialogShownHook(std::function<void(QDialog*)> hook) {
 }
 
 int RunWindowDialog(CDialog& dialog, std::string* whyNot) {
-  std::unique_lock<std::mutex> one(windowLock, std::try_to_lock);
-  if (!one.owns_lock()) {
-    *whyNot = "another dialog window is open";
+  // One window at a time: the toolkit has one application object and one GUI thread.
+  OneDialogWindow one;
+  if (!one.Taken()) {
+    *whyNot = OneDialogWindow::WhyNotText();
     return -1;
   }
   QCoreApplication* running = QCoreApplication::instance();

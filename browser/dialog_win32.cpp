@@ -3,7 +3,6 @@
 // backend: each change of them is mirrored into the native controls, and the notifications of
 // the native controls (clicks, list and tree selections, the close box) go back through
 // CDialog's User* calls, which run the dialog's message table.
-#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <vector>
@@ -15,10 +14,6 @@
 #include "platform/display.h"
 
 namespace {
-
-// One dialog at a time in the process: a second browse while one is open, from another thread or
-// from this one's own message loop under the modal dialog, is refused.
-std::atomic<bool> dialogOpen{false};
 
 std::mutex hookLock;
 std::function<void(void*)> shownHook;  // guarded by hookLock
@@ -194,13 +189,11 @@ void SetWin32DialogShownHook(std::function<void(void*)> hook) {
 }
 
 int RunWindowDialog(CDialog& dialog, std::string* whyNot) {
-  if (dialogOpen.exchange(true)) {
-    *whyNot = "another dialog window is open";
+  OneDialogWindow one;
+  if (!one.Taken()) {
+    *whyNot = OneDialogWindow::WhyNotText();
     return -1;
   }
-  struct Close {
-    ~Close() { dialogOpen = false; }
-  } close;
   if (!GuiDisplayAvailable(whyNot)) return -1;
   if (!win32ui::InitControls()) {
     *whyNot = "the common controls cannot be initialised";
