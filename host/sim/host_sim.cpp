@@ -841,11 +841,9 @@ std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFi
     size_t eq = line.find('=');
     if (line.empty() || line[0] != '#' || eq == std::string::npos) continue;
     std::string name = Trimmed(line.substr(0, eq)), value = Trimmed(line.substr(eq + 1));
+    // The driver keeps the first definition of a name and passes over the later ones.
     auto same = [&](const auto& m) { return m.first == name; };
-    auto it = std::find_if(macros.begin(), macros.end(), same);
-    if (it != macros.end()) {
-      it->second = value;
-    } else {
+    if (std::find_if(macros.begin(), macros.end(), same) == macros.end()) {
       macros.emplace_back(name, value);
     }
   }

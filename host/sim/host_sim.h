@@ -195,8 +195,8 @@ std::vector<std::string> GatesCsv(const Host& host);
 // blanks around it), or npos when the text has none.
 size_t MacrosHeaderAt(const std::string& text);
 // The macros of an option file's contents ("#NAME = VALUE" lines after [Macros], read as the
-// driver reads them, 8-bit or UTF-16 after its byte-order mark; a later line of a name wins), as
-// CSV: name, value, and the ids of the gates whose address uses the macro.
+// driver reads them, 8-bit or UTF-16 after its byte-order mark; the first line of a name counts),
+// as CSV: name, value, and the ids of the gates whose address uses the macro.
 std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile);
 // A CSV field: quoted when it holds a comma, a quote, a line break or blanks at its ends.
 std::string CsvField(const std::string& text);
