@@ -85,7 +85,6 @@ void SetValue(Host& host, HostGate& gate, uint32_t cell, const std::string& text
       WatchChange{gate.changedAt, gate.spec.id, before, GateValueText(gate)});
 }
 
-// The put sink: values the driver puts into gates, on the driver's and the network's threads.
 // The driver's line for a listened update it could not put names the gate: the gate shows a
 // read error with that line as its reason until a value is put again.
 void NoteUpdateNotPut(Host* host, const std::string& text) {
@@ -100,6 +99,7 @@ void NoteUpdateNotPut(Host* host, const std::string& text) {
   it->second.lastError = text;
 }
 
+// The put sink: values the driver puts into gates, on the driver's and the network's threads.
 void OnPut(Host* host, const kesthost::Gate& put) {
   std::lock_guard<std::mutex> guard(host->lock);
   auto it = host->gates.find(put.id);
@@ -127,19 +127,12 @@ void OnPut(Host* host, const kesthost::Gate& put) {
   ++gate.puts;
 }
 
-uint64_t DriverErrors(Host& host) {
-  std::lock_guard<std::mutex> guard(host.lock);
-  return host.driverErrors;
-}
-
 // What a failed command left to explain it, with host.lock held: the driver's level-32 line of
 // the command, if it logged one, and the network's reason.
 std::string FailureText(const Host& host, uint64_t errorsBefore) {
   std::string text;
-  uint64_t lines =
-      std::min<uint64_t>(host.driverErrors - errorsBefore, host.lastDriverErrors.size());
-  for (size_t i = host.lastDriverErrors.size() - lines; i < host.lastDriverErrors.size(); ++i) {
-    text += (text.empty() ? "" : " / ") + host.lastDriverErrors[i];
+  for (const std::string& line : DriverLinesSince(host, errorsBefore)) {
+    text += (text.empty() ? "" : " / ") + line;
   }
   if (!host.networkReason.empty()) {
     text += (text.empty() ? "" : " (network: ") + host.networkReason + (text.empty() ? "" : ")");
@@ -176,6 +169,17 @@ std::string DialogBoxes(const TelmarDialogApi* api, TelmarDialog* dlg) {
 }
 
 }  // namespace
+
+uint64_t DriverErrors(const Host& host) {
+  std::lock_guard<std::mutex> guard(host.lock);
+  return host.driverErrors;
+}
+
+std::vector<std::string> DriverLinesSince(const Host& host, uint64_t before) {
+  uint64_t lines = std::min<uint64_t>(host.driverErrors - before, host.lastDriverErrors.size());
+  return std::vector<std::string>(host.lastDriverErrors.end() - static_cast<std::ptrdiff_t>(lines),
+                                  host.lastDriverErrors.end());
+}
 
 void Say(Console& console, const std::string& line) {
   {
@@ -391,6 +395,17 @@ bool ParseGate(Host& host, uint32_t id, uint32_t* result) {
       *result == 0 && !putSince &&
       (kind == kBindNode || ((kind == kBindNV || kind == kBindNVF) && g.spec.updateMode == 2));
   return true;
+}
+
+std::vector<UnboundGate> ParseGates(Host& host, const std::vector<GateSpec>& specs) {
+  std::vector<UnboundGate> unbound;
+  for (const GateSpec& spec : specs) {
+    uint32_t parsed = 0;
+    HostGate gate;
+    if (!ParseGate(host, spec.id, &parsed) || parsed == 0) continue;
+    if (HostGateCopy(host, spec.id, &gate)) unbound.push_back(UnboundGate{spec, gate.lastError});
+  }
+  return unbound;
 }
 
 void WaitForFirstValues(Host& host, int timeoutMs) {
@@ -802,28 +817,33 @@ std::string OptionFileText(const std::string& raw) {
 
 }  // namespace
 
+size_t MacrosHeaderAt(const std::string& text) {
+  for (size_t at = 0; at < text.size();) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (Lower(Trimmed(text.substr(at, end - at))) == "[macros]") return at;
+    at = end + 1;
+  }
+  return std::string::npos;
+}
+
 std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile) {
   const std::string optionFileText = OptionFileText(optionFile);
   std::vector<std::pair<std::string, std::string>> macros;
-  bool inMacros = false;
-  size_t start = 0;
+  size_t start = MacrosHeaderAt(optionFileText);
+  if (start != std::string::npos) start = optionFileText.find('\n', start);
+  if (start != std::string::npos) ++start;
   while (start < optionFileText.size()) {
     size_t end = optionFileText.find('\n', start);
     if (end == std::string::npos) end = optionFileText.size();
     std::string line = Trimmed(optionFileText.substr(start, end - start));
     start = end + 1;
-    if (!inMacros) {
-      inMacros = Lower(line) == "[macros]";
-      continue;
-    }
     size_t eq = line.find('=');
     if (line.empty() || line[0] != '#' || eq == std::string::npos) continue;
     std::string name = Trimmed(line.substr(0, eq)), value = Trimmed(line.substr(eq + 1));
+    // The driver keeps the first definition of a name and passes over the later ones.
     auto same = [&](const auto& m) { return m.first == name; };
-    auto it = std::find_if(macros.begin(), macros.end(), same);
-    if (it != macros.end()) {
-      it->second = value;
-    } else {
+    if (std::find_if(macros.begin(), macros.end(), same) == macros.end()) {
       macros.emplace_back(name, value);
     }
   }

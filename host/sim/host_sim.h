@@ -121,6 +121,11 @@ int64_t HostNow(const Host& host);
 uint32_t SendCommand(Host& host, uint32_t command, void* params, const char* name);
 uint32_t ColdStartDriver(Host& host, bool connectNetwork);
 uint32_t EndDriver(Host& host);
+// How many level-32 lines the driver has logged so far.
+uint64_t DriverErrors(const Host& host);
+// The driver's level-32 lines logged since it had logged `before` of them, as far as
+// lastDriverErrors still holds them; with host.lock held.
+std::vector<std::string> DriverLinesSince(const Host& host, uint64_t before);
 
 // Adds a gate to the host's database. False, and nothing changed, when the id is defined
 // already: the driver may still be putting the old binding's values into that gate, so a gate
@@ -128,6 +133,13 @@ uint32_t EndDriver(Host& host);
 bool DefineGate(Host& host, const GateSpec& spec);
 // False when the gate is unknown (no command sent).
 bool ParseGate(Host& host, uint32_t id, uint32_t* result);
+// A gate that the driver did not bind, and why (its lastError after the parse).
+struct UnboundGate {
+  GateSpec spec;
+  std::string reason;
+};
+// Parses every gate of specs in turn; returns those whose parse failed.
+std::vector<UnboundGate> ParseGates(Host& host, const std::vector<GateSpec>& specs);
 bool ReadGate(Host& host, uint32_t id, uint32_t* result);
 bool WriteGate(Host& host, uint32_t id, uint32_t cell, const std::string& text, uint32_t* result);
 bool HostGateCopy(const Host& host, uint32_t id, HostGate* out);
@@ -179,9 +191,12 @@ std::string GateValueText(const HostGate& gate);
 // The gate list as bound, as CSV: a header line, then id, type, updateMode, pollingRate,
 // address, binding word (0x0104; empty before a parse), status.
 std::vector<std::string> GatesCsv(const Host& host);
+// Where the [Macros] header line of an option file's text starts (the header in any case,
+// blanks around it), or npos when the text has none.
+size_t MacrosHeaderAt(const std::string& text);
 // The macros of an option file's contents ("#NAME = VALUE" lines after [Macros], read as the
-// driver reads them, 8-bit or UTF-16 after its byte-order mark; a later line of a name wins), as
-// CSV: name, value, and the ids of the gates whose address uses the macro.
+// driver reads them, 8-bit or UTF-16 after its byte-order mark; the first line of a name counts),
+// as CSV: name, value, and the ids of the gates whose address uses the macro.
 std::vector<std::string> MacrosCsv(const Host& host, const std::string& optionFile);
 // A CSV field: quoted when it holds a comma, a quote, a line break or blanks at its ends.
 std::string CsvField(const std::string& text);

@@ -1,5 +1,4 @@
 // telmar-host: runs the driver as a SCADA host would, on the simulated network.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -94,6 +93,12 @@ std::string Absolute(const std::string& path) {
   std::error_code ec;
   auto p = std::filesystem::absolute(path, ec);
   return ec ? path : p.lexically_normal().string();
+}
+
+// A network as the driver gets it: the built-in Demo by name, a network file by its absolute
+// path.
+std::string NetworkPath(const std::string& network) {
+  return network == "Demo" ? network : Absolute(network);
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
@@ -205,28 +210,12 @@ bool ReadFile(const std::string& path, std::string* text) {
   return true;
 }
 
-// The [Macros] section of an option file and what follows it ("" when it has none).
-std::string MacrosSection(const std::string& text) {
-  for (size_t at = 0; at < text.size();) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(at, end - at);
-    line.erase(0, line.find_first_not_of(" \t"));
-    line.erase(line.find_last_not_of(" \t\r") + 1);
-    std::string lower;
-    for (char c : line) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (lower == "[macros]") return text.substr(at);
-    at = end + 1;
-  }
-  return "";
-}
-
 // --check-gates with --network: every gate parsed by the driver on that network (with the
 // macros of --option-file), in a temporary working directory, so that nothing of the user's
 // changes. 0 when every address resolves, 2 otherwise.
 int ResolveGates(const Options& o, const std::string& driver,
                  const std::vector<hostsim::GateSpec>& specs) {
-  std::string network = o.network == "Demo" ? o.network : Absolute(o.network);
+  std::string network = NetworkPath(o.network);
   std::string macros = "[Macros]\n";
   if (!o.optionFile.empty()) {
     std::string text;
@@ -234,8 +223,8 @@ int ResolveGates(const Options& o, const std::string& driver,
       std::fprintf(stderr, "telmar-host: cannot read the option file '%s'\n", o.optionFile.c_str());
       return 2;
     }
-    std::string section = MacrosSection(text);
-    if (!section.empty()) macros = section;
+    size_t header = hostsim::MacrosHeaderAt(text);
+    if (header != std::string::npos) macros = text.substr(header);
   }
   std::string home = hostsim::CurrentDir();
   std::string dir = hostsim::MakeTempDir("telmar-check-");
@@ -267,13 +256,9 @@ int ResolveGates(const Options& o, const std::string& driver,
       failures.push_back("telmar-host: ColdStart on the network " + o.network + " -> " +
                          std::to_string(rc) + (why.empty() ? std::string() : ": " + why));
     } else {
-      for (const hostsim::GateSpec& g : specs) {
-        uint32_t parsed = 0;
-        hostsim::HostGate gate;
-        if (!hostsim::ParseGate(host, g.id, &parsed) || parsed == 0) continue;
-        hostsim::HostGateCopy(host, g.id, &gate);
-        failures.push_back(g.origin + ": gate " + std::to_string(g.id) + " '" + g.address +
-                           "' does not resolve: " + gate.lastError);
+      for (const hostsim::UnboundGate& u : hostsim::ParseGates(host, specs)) {
+        failures.push_back(u.spec.origin + ": gate " + std::to_string(u.spec.id) + " '" +
+                           u.spec.address + "' does not resolve: " + u.reason);
       }
     }
     hostsim::UnloadDriver(host);
@@ -299,7 +284,7 @@ int CheckFiles(const Options& o, const std::string& driver) {
   int status = 0;
   if (!o.checkNetwork.empty()) {
     std::string error;
-    std::string name = o.checkNetwork == "Demo" ? o.checkNetwork : Absolute(o.checkNetwork);
+    std::string name = NetworkPath(o.checkNetwork);
     lonsim::NetworkCounts counts;
     if (lonsim::CheckNetwork(name, &error, &counts)) {
       std::printf("%s: the network file is good\n", o.checkNetwork.c_str());
@@ -444,8 +429,7 @@ int Main(int argc, char** argv) {
   std::string script = Absolute(o.script), gates = Absolute(o.gates);
   std::string optionFile = Absolute(o.optionFile);
   std::string logFile = Absolute(o.logFile);
-  std::string network = o.network;
-  if (!network.empty() && network != "Demo") network = Absolute(network);
+  std::string network = NetworkPath(o.network);
   std::string scriptText;
   std::vector<hostsim::ScriptLine> lines;
   if (!script.empty()) {
@@ -580,14 +564,9 @@ int Main(int argc, char** argv) {
       hostsim::Say(console, "  network: " + host.networkReason);
     }
     std::vector<std::string> failures;
-    for (const hostsim::GateSpec& g : gateSpecs) {
-      uint32_t parsed;
-      hostsim::ParseGate(host, g.id, &parsed);
-      hostsim::HostGate gate;
-      if (parsed != 0 && hostsim::HostGateCopy(host, g.id, &gate)) {
-        failures.push_back("  gate " + std::to_string(g.id) + " '" + g.address + "' (" + g.origin +
-                           "): " + gate.lastError);
-      }
+    for (const hostsim::UnboundGate& u : hostsim::ParseGates(host, gateSpecs)) {
+      failures.push_back("  gate " + std::to_string(u.spec.id) + " '" + u.spec.address + "' (" +
+                         u.spec.origin + "): " + u.reason);
     }
     hostsim::Settle(host);
     hostsim::Say(console, std::to_string(gateSpecs.size() - failures.size()) + " of " +

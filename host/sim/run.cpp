@@ -222,11 +222,7 @@ bool RunBrowse(Context& c) {
   std::string noWindow;
   bool userSees = c.options.interactive && HasDisplay();
   bool scripted = !steps.empty() || (!userSees && GuiDisplayAvailable(&noWindow));
-  uint64_t errorsBefore = 0;
-  {
-    std::lock_guard<std::mutex> guard(c.host.lock);
-    errorsBefore = c.host.driverErrors;
-  }
+  uint64_t errorsBefore = DriverErrors(c.host);
   BrowseOutcome outcome = Browse(c.host, steps, scripted, c.options.hookPath);
   for (const std::string& t : outcome.tree) Out(c.host, "  " + t);
   if (!outcome.shown.empty()) Out(c.host, "dialog: " + outcome.shown);
@@ -238,10 +234,7 @@ bool RunBrowse(Context& c) {
   if (outcome.result != 0 && !logShown) {
     // The driver's reason, which the log level hides.
     std::lock_guard<std::mutex> guard(c.host.lock);
-    uint64_t lines =
-        std::min<uint64_t>(c.host.driverErrors - errorsBefore, c.host.lastDriverErrors.size());
-    why.assign(c.host.lastDriverErrors.end() - static_cast<std::ptrdiff_t>(lines),
-               c.host.lastDriverErrors.end());
+    why = DriverLinesSince(c.host, errorsBefore);
   }
   if (outcome.result != 0 && steps.empty() && scripted) {
     why.push_back(

@@ -391,10 +391,7 @@ bool ParseScript(const std::string& text, const std::string& name, std::vector<S
     // runs; said now, nothing of the script has run.
     if (verb == "gate" || verb == "remove") {
       long long id = 0;
-      std::vector<std::string> words;
-      std::string ignored;
-      SplitWords(line.text.substr(line.text.find(verb) + verb.size()), &words, &ignored);
-      ReadInt(words.empty() ? "" : words[0], 1, UINT32_MAX, &id);
+      ReadInt(line.words[1], 1, UINT32_MAX, &id);
       auto it = defined.find(static_cast<uint32_t>(id));
       if (verb == "remove" && it != defined.end()) {
         defined.erase(it);

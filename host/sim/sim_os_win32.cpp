@@ -183,12 +183,11 @@ InputStatus ReadInputLine(std::string* line, int timeoutMs) {
   std::unique_lock<std::mutex> held(in.lock);
   if (!in.started) {
     in.started = true;
-    HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    in.console = GetConsoleMode(handle, &mode) != 0;
+    in.console = StdinIsTerminal();
     // Plain line input: the console echoes the line and lets it be corrected with Backspace;
     // Ctrl-C goes to the interrupt handler.
     if (in.console) {
+      HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
       SetConsoleMode(handle, ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT);
     }
     std::thread(ReadStdin).detach();

@@ -297,7 +297,7 @@ TEST_F(HostDuties, WatchShowsEveryChangeOfTheWatchedGatesUntilALineComes) {
 }
 
 // export macros reads the option file as the driver does: only "#NAME = VALUE" lines after
-// [Macros], the last of a name winning, in 8-bit text or UTF-16 after its byte-order mark.
+// [Macros], the first of a name counting, in 8-bit text or UTF-16 after its byte-order mark.
 TEST(HostExport, MacrosAreReadAsTheDriverReadsThem) {
   Host host;
   GateSpec spec;
@@ -310,7 +310,7 @@ TEST(HostExport, MacrosAreReadAsTheDriverReadsThem) {
   const std::string text =
       "[Lns]\n#NOT = a macro\n[macros]\r\n#R1 = A.Old\nR2 = no hash\n #R1=A.Room1 \n"
       "#R10 = A,\"Room10\"\n";
-  const std::vector<std::string> want = {"name,value,gates", "#R1,A.Room1,7",
+  const std::vector<std::string> want = {"name,value,gates", "#R1,A.Old,7",
                                          "#R10,\"A,\"\"Room10\"\"\",8"};
   EXPECT_EQ(MacrosCsv(host, text), want);
   std::string wide = "\xFF\xFE";
