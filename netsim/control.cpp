@@ -6,7 +6,6 @@
 #include "netsim/lonsim_control.h"
 #include "netsim/sim.h"
 #include "netsim/standard_catalogue.h"
-#include "platform/user_files.h"
 
 namespace lonsim {
 namespace {
@@ -226,18 +225,9 @@ std::string LastError() {
 
 namespace {
 
-const char* BaseName(Base b) {
-  static const char* const kNames[] = {"unsigned8", "signed8",    "unsigned16",
-                                       "signed16",  "unsigned32", "signed32",
-                                       "float32",   "enum8",      "text"};
-  return kNames[static_cast<int>(b)];
-}
-
 std::string ProfileName(int key) {
   if (key < 0) return "";
-  for (size_t p = 0; p < standard::kProfileCount; ++p) {
-    if (standard::kProfiles[p].key == key) return standard::kProfiles[p].name;
-  }
+  if (const standard::ProfileRow* p = FindProfileByKey(key)) return p->name;
   return key >= 20000 ? "user profile" : "unknown profile";
 }
 
@@ -356,17 +346,17 @@ void SetNetworkRecordFile(const std::string& path) {
 }
 
 void SetDriverInstance(uint32_t instanceNumber) {
-  std::string dir = UserStateDirectory();
   std::error_code ec;
   std::string where = std::filesystem::current_path(ec).string();
   // FNV-1a of the working directory: the instances of one number in two folders are two.
   uint64_t hash = 14695981039346656037ull;
   for (unsigned char c : where) hash = (hash ^ c) * 1099511628211ull;
   char name[64];
-  std::snprintf(name, sizeof name, "/lonsim-%02u-%016llx.network",
+  std::snprintf(name, sizeof name, "lonsim-%02u-%016llx.network",
                 static_cast<unsigned>(instanceNumber), static_cast<unsigned long long>(hash));
+  std::string file = UserStateFile(name);
   Lock lock(S().mu);
-  S().recordFile = dir.empty() ? dir : dir + name;
+  S().recordFile = file;
 }
 
 }  // namespace lonsim

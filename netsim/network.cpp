@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "netsim/standard_catalogue.h"
+#include "netsim/text.h"
 #include "netsim/xif.h"
 
 namespace lonsim {
@@ -19,12 +20,8 @@ struct Word {
 
 std::vector<Word> Words(std::string_view line) {
   std::vector<Word> words;
-  size_t i = 0;
-  while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
-    size_t start = i;
-    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
-    if (i > start) words.push_back({line.substr(start, i - start), start});
+  for (std::string_view s : Split(line)) {
+    words.push_back({s, static_cast<size_t>(s.data() - line.data())});
   }
   return words;
 }
@@ -37,6 +34,15 @@ bool ValidName(std::string_view name) {
     if (!ok) return false;
   }
   return true;
+}
+
+// A name with every character that a name does not take turned into '_'.
+std::string SafeName(std::string_view text) {
+  std::string name(text);
+  for (char& c : name) {
+    if (!ValidName(std::string_view(&c, 1))) c = '_';
+  }
+  return name;
 }
 
 bool ValidPath(std::string_view path) {
@@ -54,17 +60,9 @@ bool ValidPath(std::string_view path) {
 bool IsHex(std::string_view s, size_t digits) {
   if (s.size() != digits) return false;
   for (char c : s) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'))) {
-      return false;
-    }
+    if (HexDigit(c) < 0) return false;
   }
   return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
 }
 
 // A line without its comment: from a '#' that begins a word outside double quotes to the end.
@@ -89,27 +87,21 @@ const standard::ProfileRow* FindProfile(std::string_view name) {
   return p != end && name == p->name ? p : nullptr;
 }
 
-std::string Upper(std::string_view s) {
-  std::string u(s);
-  for (char& c : u) {
-    if (c >= 'a' && c <= 'f') c = static_cast<char>(c - 32);
-  }
-  return u;
+bool ParseInt(std::string_view s, long long lo, long long hi, long long* out) {
+  long long v;
+  if (!ParseInteger(s, 18, &v) || v < lo || v > hi) return false;
+  *out = v;
+  return true;
 }
 
-bool ParseInt(std::string_view s, long long lo, long long hi, long long* out) {
-  if (s.empty() || s.size() > 18) return false;
-  bool neg = s[0] == '-';
-  size_t i = neg ? 1 : 0;
-  if (i == s.size()) return false;
-  long long v = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    v = v * 10 + (s[i] - '0');
-  }
-  if (neg) v = -v;
-  if (v < lo || v > hi) return false;
-  *out = v;
+// The whole text of a file; false for one that cannot be opened or is a directory.
+bool ReadTextFile(const std::string& path, std::string* text) {
+  std::ifstream in(path, std::ios::binary);
+  std::error_code ec;
+  if (!in || std::filesystem::is_directory(path, ec)) return false;
+  std::stringstream s;
+  s << in.rdbuf();
+  *text = s.str();
   return true;
 }
 
@@ -160,8 +152,7 @@ class Parser {
       return Fail("'" + std::string(key) + "' inside a type; expected 'field' or 'end'");
     }
     if (key == "network") {
-      std::string_view rest = w.size() > 1 ? line.substr(w[1].pos) : std::string_view();
-      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\t')) rest.remove_suffix(1);
+      std::string_view rest = w.size() > 1 ? TrimEnd(line.substr(w[1].pos)) : std::string_view();
       if (rest.empty()) return Fail("network needs a name");
       net_->rootText = std::string(rest);
       return;
@@ -363,10 +354,10 @@ class Parser {
         haveHandle = true;
       } else if (k == "neuron") {
         if (!IsHex(v, 12)) return Fail("neuron id must be 12 hex digits");
-        d.neuronId = Upper(v);
+        d.neuronId = UpperHex(v);
       } else {
         if (!IsHex(v, 16)) return Fail("program id must be 16 hex digits");
-        d.programId = Upper(v);
+        d.programId = UpperHex(v);
         haveProgram = true;
       }
     }
@@ -406,22 +397,16 @@ class Parser {
     *path = p.lexically_normal().string();
     auto it = xifs_.find(*path);
     if (it != xifs_.end()) return it->second;
-    std::ifstream in(*path, std::ios::binary);
-    std::error_code ec;
-    if (!in || std::filesystem::is_directory(*path, ec)) {
+    std::string text;
+    if (!ReadTextFile(*path, &text)) {
       Fail("cannot read the interface file '" + *path + "'");
       return nullptr;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    std::string prefix = p.stem().string();
-    for (char& c : prefix) {
-      if (!ValidName(std::string_view(&c, 1))) c = '_';
-    }
+    std::string prefix = SafeName(p.stem().string());
     auto file = std::make_shared<XifFile>();
     int line = 0;
     std::string what;
-    if (!ReadXif(text.str(), prefix, file.get(), &line, &what)) {
+    if (!ReadXif(text, prefix, file.get(), &line, &what)) {
       Fail(*path + ":" + std::to_string(line) + ": " + what);
       return nullptr;
     }
@@ -445,10 +430,7 @@ class Parser {
     std::vector<int> blocks;
     for (size_t b = 0; b < x->blocks.size(); ++b) {
       const XifBlock& block = x->blocks[b];
-      std::string text = block.name;
-      for (char& c : text) {
-        if (!ValidName(std::string_view(&c, 1))) c = '_';
-      }
+      std::string text = SafeName(block.name);
       size_t same = 0;
       for (const XifBlock& o : x->blocks) same += o.name == block.name;
       if (text.empty()) text = XifProfileName(block.profile);
@@ -481,12 +463,10 @@ class Parser {
   // An unnamed block's name: its standard profile's ("spaceComfortController"), or
   // "profileN_" for a user profile.
   static std::string XifProfileName(int key) {
-    for (size_t p = 0; p < standard::kProfileCount; ++p) {
-      if (standard::kProfiles[p].key == key) {
-        std::string_view n = standard::kProfiles[p].name;
-        if (n.substr(0, 4) == "SFPT") n.remove_prefix(4);
-        return std::string(n);
-      }
+    if (const standard::ProfileRow* p = FindProfileByKey(key)) {
+      std::string_view n = p->name;
+      if (n.substr(0, 4) == "SFPT") n.remove_prefix(4);
+      return std::string(n);
     }
     return "profile" + std::to_string(key) + "_";
   }
@@ -688,6 +668,13 @@ class Parser {
 
 }  // namespace
 
+const standard::ProfileRow* FindProfileByKey(int key) {
+  for (size_t p = 0; p < standard::kProfileCount; ++p) {
+    if (standard::kProfiles[p].key == key) return &standard::kProfiles[p];
+  }
+  return nullptr;
+}
+
 std::unique_ptr<Network> ParseNetwork(std::string_view text, const std::string& source,
                                       std::string* error) {
   auto net = std::make_unique<Network>();
@@ -718,15 +705,12 @@ std::unique_ptr<Network> LoadNetwork(const std::string& name, std::string* error
     net = ParseNetwork(DemoNetworkText(), "Demo", error);
     if (net) net->demo = true;
   } else {
-    std::ifstream in(key, std::ios::binary);
-    std::error_code ec;
-    if (!in || std::filesystem::is_directory(key, ec)) {
+    std::string text;
+    if (!ReadTextFile(key, &text)) {
       *error = "cannot read network file '" + key + "' (unknown network)";
       return nullptr;
     }
-    std::stringstream s;
-    s << in.rdbuf();
-    net = ParseNetwork(s.str(), key, error);
+    net = ParseNetwork(text, key, error);
   }
   if (!net) return nullptr;
   net->name = key;

@@ -14,6 +14,10 @@
 
 namespace lonsim {
 
+namespace standard {
+struct ProfileRow;
+}
+
 enum ObjectKind : int {
   kObjNetwork = 1,
   kObjSubsystem = 2,
@@ -89,5 +93,7 @@ std::string NetworkKey(const std::string& name);
 // Adds the objects of `fresh` that `net` lacks (a re-browse), keeping every existing value.
 void MergeNetwork(Network* net, std::unique_ptr<Network> fresh);
 const char* DemoNetworkText();
+// The standard profile of a functional block's profile number; null for any other number.
+const standard::ProfileRow* FindProfileByKey(int key);
 
 }  // namespace lonsim

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "netsim/standard_catalogue.h"
+#include "netsim/text.h"
 
 namespace lonsim {
 namespace {
@@ -185,33 +186,21 @@ double RawOf(const FieldDef& f, double value) {
   return std::round((value - f.offset) / f.scale);
 }
 
-// The limits a field's values are held to, in engineering units: the type's minimum and maximum
-// where it gives them, else what the field's raw range holds.
-void TypeLimits(const FieldDef& f, double* lo, double* hi) {
-  FieldRawRange(f, lo, hi);
-  if (f.base != Base::kFloat32) {
-    *lo = *lo * f.scale + f.offset;
-    *hi = *hi * f.scale + f.offset;
-  }
-  if (f.limits & kHasMin) *lo = f.min;
-  if (f.limits & kHasMax) *hi = f.max;
-}
-
 // A refusal always gives the limits the value is held to (the type's, or with Limits::kWire the
 // raw range), and says so when the value lies beyond what the field's raw form holds at all.
 std::string OutOfRange(const FieldDef& f, double value, Limits check, bool beyondRaw) {
   int d = Decimals(f);
-  double lo, hi, rawLo, rawHi;
+  double rawLo, rawHi;
   FieldRawRange(f, &rawLo, &rawHi);
   if (f.base != Base::kFloat32) {
     rawLo = rawLo * f.scale + f.offset;
     rawHi = rawHi * f.scale + f.offset;
   }
-  if (check == Limits::kWire || f.enums) {
-    lo = rawLo;
-    hi = rawHi;
-  } else {
-    TypeLimits(f, &lo, &hi);
+  // The type's minimum and maximum where it gives them, else what the raw range holds.
+  double lo = rawLo, hi = rawHi;
+  if (check != Limits::kWire && !f.enums) {
+    if (f.limits & kHasMin) lo = f.min;
+    if (f.limits & kHasMax) hi = f.max;
   }
   std::string text = "value " + FormatNumber(value, d) + " out of range " + FormatNumber(lo, d) +
                      " to " + FormatNumber(hi, d);
@@ -416,12 +405,6 @@ std::vector<std::string_view> SplitWords(std::string_view text) {
   return words;
 }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // A refusal names the field of a structure it concerns.
 bool NameField(const TypeDef& type, const FieldDef& f, std::string* error) {
   if (type.structured) *error = "field " + f.name + ": " + *error;
@@ -463,21 +446,38 @@ const TypeDef* FindStandardType(std::string_view name) {
   return it != types.end() && it->name == name ? &*it : nullptr;
 }
 
+// The name of every base type; a network file declares fields of the numeric ones only.
+const struct {
+  const char* name;
+  Base base;
+  bool declared;
+} kBaseNames[] = {
+    {"unsigned8", Base::kUnsigned8, true},
+    {"signed8", Base::kSigned8, true},
+    {"unsigned16", Base::kUnsigned16, true},
+    {"signed16", Base::kSigned16, true},
+    {"unsigned32", Base::kUnsigned32, true},
+    {"signed32", Base::kSigned32, true},
+    {"float32", Base::kFloat32, true},
+    {"enum8", Base::kEnum8, false},
+    {"text", Base::kText, false},
+};
+
 bool ParseBaseName(std::string_view name, Base* base) {
-  static const struct {
-    const char* name;
-    Base base;
-  } kNames[] = {{"unsigned8", Base::kUnsigned8},   {"signed8", Base::kSigned8},
-                {"unsigned16", Base::kUnsigned16}, {"signed16", Base::kSigned16},
-                {"unsigned32", Base::kUnsigned32}, {"signed32", Base::kSigned32},
-                {"float32", Base::kFloat32}};
-  for (const auto& n : kNames) {
-    if (name == n.name) {
+  for (const auto& n : kBaseNames) {
+    if (n.declared && name == n.name) {
       *base = n.base;
       return true;
     }
   }
   return false;
+}
+
+const char* BaseName(Base base) {
+  for (const auto& n : kBaseNames) {
+    if (n.base == base) return n.name;
+  }
+  return "";
 }
 
 uint32_t BaseSize(Base base) {

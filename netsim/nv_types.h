@@ -66,8 +66,11 @@ struct TypeDef {
 const TypeDef* FindStandardType(std::string_view name);
 // Every standard type, sorted by name.
 const std::vector<TypeDef>& StandardTypes();
-// Base type by its network-file name ("unsigned16"); false when unknown.
+// Base type by its network-file name ("unsigned16"); false when unknown, and for enum8 and text,
+// which a network file does not declare.
 bool ParseBaseName(std::string_view name, Base* base);
+// A base type's name ("unsigned16", "enum8", "text").
+const char* BaseName(Base base);
 uint32_t BaseSize(Base base);
 // Lays out the fields one after the other and sets the type's length.
 void LayOut(TypeDef* type);

@@ -575,9 +575,13 @@ void StopDelivery(const std::shared_ptr<Delivery>& d) {
   }
 }
 
-std::string DefaultRecordFile() {
+std::string UserStateFile(const std::string& name) {
   std::string dir = UserStateDirectory();
-  return dir.empty() ? dir : dir + "/lonsim.network";
+  return dir.empty() ? dir : dir + "/" + name;
+}
+
+std::string DefaultRecordFile() {
+  return UserStateFile("lonsim.network");
 }
 
 void WriteRecord(const std::string& name) {

@@ -104,6 +104,8 @@ struct Failure {
   int times = 0;
 };
 
+// The file of that name in the user's own state directory; empty when there is none.
+std::string UserStateFile(const std::string& name);
 // The record file of a process whose host named no driver instance: in the user's own directory.
 std::string DefaultRecordFile();
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "netsim/text.h"
+
 namespace lonsim {
 namespace {
 
@@ -11,44 +13,9 @@ struct Refusal {
   std::string what;
 };
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view TrimEnd(std::string_view s) {
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  return TrimEnd(s);
-}
-
-std::vector<std::string_view> Split(std::string_view s) {
-  std::vector<std::string_view> out;
-  size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && IsBlank(s[i])) ++i;
-    size_t start = i;
-    while (i < s.size() && !IsBlank(s[i])) ++i;
-    if (i > start) out.push_back(s.substr(start, i - start));
-  }
-  return out;
-}
-
+// The decimal numbers of an interface file take 12 characters at most.
 bool Number(std::string_view s, long long* v) {
-  if (s.empty() || s.size() > 12) return false;
-  bool neg = s[0] == '-';
-  size_t i = neg ? 1 : 0;
-  if (i == s.size()) return false;
-  long long n = 0;
-  for (; i < s.size(); ++i) {
-    if (s[i] < '0' || s[i] > '9') return false;
-    n = n * 10 + (s[i] - '0');
-  }
-  *v = neg ? -n : n;
-  return true;
+  return ParseInteger(s, 12, v);
 }
 
 // A line of decimal numbers only.
@@ -60,13 +27,6 @@ bool Numbers(std::string_view line, std::vector<long long>* out) {
     out->push_back(v);
   }
   return true;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 bool HexBytes(std::string_view s, std::vector<uint8_t>* out) {
@@ -176,13 +136,12 @@ class Reader {
                   "not a device interface file (its first line is not 'File: ... XIF Version "
                   "M.m')");
     }
-    file_->version = std::string(first.substr(v + 12));
+    std::string versionName(first.substr(v + 12));  // "4.501"
     const Version* version = nullptr;
     for (const Version& k : kVersions) {
-      if (file_->version == k.name) version = &k;
+      if (versionName == k.name) version = &k;
     }
-    if (!version)
-      return Fail(1, "XIF version '" + file_->version + "' is not one this reader knows");
+    if (!version) return Fail(1, "XIF version '" + versionName + "' is not one this reader knows");
     // The free lines of the comment header end at the first blank line.
     at_ = 1;
     while (!AtEnd() && !Trim(Cur()).empty()) ++at_;
@@ -196,11 +155,11 @@ class Reader {
         ok = pid[i] == ':';
       } else {
         ok = HexDigit(pid[i]) >= 0;
-        hex += static_cast<char>(pid[i] >= 'a' ? pid[i] - 32 : pid[i]);
+        hex += pid[i];
       }
     }
     if (!ok) return FailHere("the program ID is not 8 hex bytes separated by ':'");
-    file_->programId = hex;
+    file_->programId = UpperHex(hex);
     ++at_;
     const int counts[5] = {version->line1a, version->line2, kLines3to5[0], kLines3to5[1],
                            kLines3to5[2]};
@@ -216,7 +175,7 @@ class Reader {
       if (!fits) {
         return FailHere(
             "header line " + std::to_string(k + 1) + " has " + std::to_string(n.size()) +
-            " numbers; version " + file_->version + " has " + std::to_string(want) +
+            " numbers; version " + versionName + " has " + std::to_string(want) +
             (k == 0 && version->line1b != want ? " or " + std::to_string(version->line1b)
                                                : std::string()));
       }
@@ -358,11 +317,11 @@ class Reader {
 
   bool Tag(const std::vector<std::string_view>& w) {
     long long array;
-    if (!BlockLine(w, file_->tags, &array)) return false;
+    if (!BlockLine(w, tags_, &array)) return false;
     ++at_;
     std::vector<long long> f;
     if (!Flags(&f)) return false;
-    ++file_->tags;
+    ++tags_;
     return true;
   }
 
@@ -419,8 +378,7 @@ class Reader {
       }
       elements.push_back(e);
     }
-    nv.typeIndex = static_cast<int>(index);
-    if (!Type(elements, &nv)) return false;
+    if (!Type(elements, static_cast<int>(index), &nv)) return false;
     file_->nvs.push_back(std::move(nv));
     return true;
   }
@@ -453,9 +411,9 @@ class Reader {
     return true;
   }
 
-  // The type: the standard one of its index when the element lines give its size, else a user
-  // type of one field per element line.
-  bool Type(const std::vector<Element>& elements, XifNv* nv) {
+  // The type: the standard one of the index the file gives when the element lines give its size,
+  // else a user type of one field per element line.
+  bool Type(const std::vector<Element>& elements, int typeIndex, XifNv* nv) {
     auto td = std::make_unique<TypeDef>();
     td->name = "UNVT_" + std::string(prefix_) + "_" + nv->name;
     td->structured = true;
@@ -507,7 +465,7 @@ class Reader {
     }
     if (bitOpen) ++pos;
     td->length = pos;
-    if (const TypeDef* standard = nv->typeIndex ? StandardByIndex(nv->typeIndex) : nullptr) {
+    if (const TypeDef* standard = typeIndex ? StandardByIndex(typeIndex) : nullptr) {
       if (standard->length != pos) {
         return Fail(nv->line, nv->name + ": its element lines give " + std::to_string(pos) +
                                   " bytes, " + standard->name + " has " +
@@ -601,9 +559,9 @@ class Reader {
                                    " network variables; the file has " +
                                    std::to_string(file_->nvs.size()));
     }
-    if (tagCount_ != file_->tags) {
+    if (tagCount_ != tags_) {
       return Fail(headerLine_, "the header counts " + std::to_string(tagCount_) +
-                                   " message tags; the file has " + std::to_string(file_->tags));
+                                   " message tags; the file has " + std::to_string(tags_));
     }
     return true;
   }
@@ -640,6 +598,7 @@ class Reader {
   Refusal refusal_;
   int headerLine_ = 0;
   long long nvCount_ = 0, tagCount_ = 0;
+  int tags_ = 0;  // TAG sections read
   int nvvalLine_ = 0;
   std::vector<uint8_t> nvval_;
 };

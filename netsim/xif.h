@@ -1,6 +1,6 @@
 // The reader of device interface files (.xif, the LonMark text form): what a simulated device
 // needs of one, its program ID, functional blocks, network variables with types, sizes and
-// defaults, and the count of its message tags. Everything else is checked for shape only.
+// defaults. Everything else is checked for shape only.
 #pragma once
 
 #include <cstdint>
@@ -25,18 +25,15 @@ struct XifNv {
   bool output = false;
   bool config = false;  // implements a configuration property; its default comes from NVVAL
   int block = -1;       // index into XifFile::blocks, -1 for none
-  int typeIndex = 0;    // the standard type index the file gives; 0 for a user type
   const TypeDef* type = nullptr;  // a standard type, or one of XifFile::types
   std::vector<uint8_t> initial;   // the default of each element, one after the other
   int line = 0;                   // of its VAR line
 };
 
 struct XifFile {
-  std::string version;    // "4.501"
   std::string programId;  // 16 hex digits
   std::vector<XifBlock> blocks;
   std::vector<XifNv> nvs;
-  int tags = 0;
   std::vector<std::unique_ptr<TypeDef>> types;  // the user types of its NVs
 };
 

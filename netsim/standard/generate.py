@@ -56,15 +56,21 @@ def num(v):
     return r if ("e" in r or "." in r or "inf" in r) else r + ".0"
 
 
-def limit(text, base, scale, offset):
-    """A limit in engineering units; an unsigned field's negative limit is the raw value read
-    as two's complement (the tables write 0xFFFFFFFF as -1)."""
+def limit(text, base, scale, offset, where):
+    """A limit in engineering units, checked to be a raw value the base type can hold; an
+    unsigned field's negative limit is the raw value read as two's complement (the tables write
+    0xFFFFFFFF as -1)."""
     value = float(text)
+    if base == "float32":
+        return value
     _, size, signed = BASES[base]
-    if not signed and base != "float32":
-        raw = round((value - offset) / scale)
-        if raw < 0:
-            value = (raw + (1 << (8 * size))) * scale + offset
+    raw = round((value - offset) / scale)
+    if not signed and raw < 0:
+        raw += 1 << (8 * size)
+        value = raw * scale + offset
+    lo, hi = (-(1 << (8 * size - 1)), (1 << (8 * size - 1)) - 1) if signed else (0, (1 << (8 * size)) - 1)
+    if raw < lo or raw > hi:
+        fail("%s: %s is raw %d, outside %s (%d..%d)" % (where, num(value), raw, base, lo, hi))
     return value
 
 
@@ -90,17 +96,6 @@ def bit_groups(bitfields):
             fail("%s: starts at bit %d, inside %s" % (where, offset, g[-1][-1][0]))
         g[-1].append((b["name"], offset, bits, b["signed"] == "true"))
     return groups
-
-
-def raw_limit(value, base, scale, offset, where):
-    """Checks that a limit in engineering units is a raw value the base type can hold."""
-    if base == "float32":
-        return
-    _, size, signed = BASES[base]
-    raw = round((value - offset) / scale)
-    lo, hi = (-(1 << (8 * size - 1)), (1 << (8 * size - 1)) - 1) if signed else (0, (1 << (8 * size)) - 1)
-    if raw < lo or raw > hi:
-        fail("%s: %s is raw %d, outside %s (%d..%d)" % (where, num(value), raw, base, lo, hi))
 
 
 def main():
@@ -209,16 +204,13 @@ def main():
                 where = "%s.%s" % (name, field_name or "value")
                 if lo_text != "":
                     flags |= 1
-                    lo = limit(lo_text, leaf_base, scale, offset)
-                    raw_limit(lo, leaf_base, scale, offset, where + " min")
+                    lo = limit(lo_text, leaf_base, scale, offset, where + " min")
                 if hi_text != "":
                     flags |= 2
-                    hi = limit(hi_text, leaf_base, scale, offset)
-                    raw_limit(hi, leaf_base, scale, offset, where + " max")
+                    hi = limit(hi_text, leaf_base, scale, offset, where + " max")
                 if inv_text != "":
                     flags |= 4
-                    invalid = limit(inv_text, leaf_base, scale, offset)
-                    raw_limit(invalid, leaf_base, scale, offset, where + " invalid")
+                    invalid = limit(inv_text, leaf_base, scale, offset, where + " invalid")
                 if flags & 3 == 3 and lo > hi:
                     fail("%s: min %s above max %s" % (where, num(lo), num(hi)))
             union_number, branch_number = 0, 0
