@@ -334,6 +334,8 @@ class Soak : public ::testing::Test {
     std::mt19937 rng(4711);
     std::vector<bool> attached(kDevices, true);
     std::vector<int> switchValue(kGates, 0);
+    // What the library last heard of each switch: a detached device's changes never reach it.
+    std::vector<int> heardValue(kGates, 0);
     while (!stop->load()) {
       AllowHold();
       std::this_thread::yield();  // leave the host's threads room on a small machine
@@ -341,10 +343,13 @@ class Soak : public ::testing::Test {
       if (what < 980) {
         int index = static_cast<int>(rng() % kGates);
         double value;
-        if (IsSwitch(index)) {  // a field reports only a changed value
+        if (IsSwitch(index)) {
+          // A field reports only a value that differs from the one the library last heard,
+          // which after a detachment can be older than the device's.
           int v = static_cast<int>(rng() % 101);
-          if (v == switchValue[index]) v = (v + 1) % 101;
+          while (v == switchValue[index] || v == heardValue[index]) v = (v + 1) % 101;
           switchValue[index] = v;
+          if (attached[Device(index)]) heardValue[index] = v;
           value = v;
         } else {
           value = static_cast<int>(rng() % 601) - 300;  // whole degrees
