@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench/support/table_row.h"
 #include "core/driver_instance.h"
@@ -80,7 +81,7 @@ double BytesPerGate(int gates) {
   ColdStartParams cold{};
   cold.connectNetwork = 1;
   if (call(kColdStart, &cold) != 0) return -1;
-  std::string* addresses = new std::string[gates];
+  std::vector<std::string> addresses(gates);
   for (int i = 0; i < gates; ++i) {
     addresses[i] = NvPath(i);
     kesthost::Gate gate;
@@ -104,7 +105,6 @@ double BytesPerGate(int gates) {
   std::printf("%d gates: heap in use %.1f bytes per gate\n", gates,
               static_cast<double>(mallinfo2().uordblks - heapBefore) / gates);
   call(kEndVpi, nullptr);
-  delete[] addresses;
   kesthost::Reset();
   kesthost::SetHistoryLimit(0);
   lonsim::Reset();
